@@ -1,0 +1,55 @@
+#ifndef CORVANE_HTTPCONNECTIONHANDLERPOOL_H
+#define CORVANE_HTTPCONNECTIONHANDLERPOOL_H
+
+#include "httpconnectionhandler.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QSettings>
+#include <QSslConfiguration>
+#include <QTimer>
+
+namespace corvane {
+
+/**
+ * The pool of connection-handler threads.
+ *
+ * Idle handlers are reused; new ones are created up to "maxThreads"; a timer retires
+ * one surplus idle handler per tick down to "minThreads". The pool also holds the TLS
+ * configuration that every handler's socket uses.
+ */
+class HttpConnectionHandlerPool : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpConnectionHandlerPool)
+
+public:
+    HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler);
+    ~HttpConnectionHandlerPool() override;
+
+    /** A handler already marked busy for the caller, or null when none can be had. */
+    HttpConnectionHandler* getConnectionHandler();
+
+    /** Number of handler threads that exist. */
+    int size() const;
+    /** Whether TLS is configured. */
+    bool isSslEnabled() const;
+
+private slots:
+    void cleanup();
+
+private:
+    void loadSslConfig();
+
+    QSettings* settings;
+    HttpRequestHandler* requestHandler;
+    QList<HttpConnectionHandler*> pool;
+    QTimer cleanupTimer;
+    mutable QMutex mutex;
+    QSslConfiguration* sslConfiguration = nullptr;
+};
+
+} // namespace corvane
+
+#endif

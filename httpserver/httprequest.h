@@ -1,0 +1,95 @@
+#ifndef CORVANE_HTTPREQUEST_H
+#define CORVANE_HTTPREQUEST_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QMultiMap>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+
+namespace corvane {
+
+/**
+ * One HTTP request, received incrementally from a socket.
+ *
+ * The connection handler feeds it with readFromSocket() whenever bytes arrive until
+ * getStatus() is complete or aborted. The request enforces "maxRequestSize" and
+ * "maxMultiPartSize", spools multipart/form-data bodies to a temporary file and splits
+ * them into form fields and uploaded files.
+ */
+class HttpRequest
+{
+    Q_DISABLE_COPY(HttpRequest)
+
+public:
+    enum RequestState { awaitingRequestLine, awaitingHeaders, awaitingBody, complete, aborted };
+
+    explicit HttpRequest(QSettings* settings);
+    virtual ~HttpRequest();
+
+    void readFromSocket(QTcpSocket* socket);
+    RequestState getStatus() const;
+
+    QByteArray getMethod() const;
+    QByteArray getPath() const;
+    const QByteArray& getRawPath() const;
+    QByteArray getVersion() const;
+
+    QByteArray getHeader(const QByteArray& name) const;
+    QList<QByteArray> getHeaders(const QByteArray& name) const;
+    QMultiMap<QByteArray, QByteArray> getHeaderMap() const;
+
+    QByteArray getParameter(const QByteArray& name) const;
+    QList<QByteArray> getParameters(const QByteArray& name) const;
+    QMultiMap<QByteArray, QByteArray> getParameterMap() const;
+
+    QByteArray getBody() const;
+
+    QByteArray getCookie(const QByteArray& name) const;
+    QMap<QByteArray, QByteArray>& getCookieMap();
+
+    /** The uploaded file of a multipart field, open and at its start, or null. */
+    QTemporaryFile* getUploadedFile(const QByteArray fieldName) const;
+
+    QHostAddress getPeerAddress() const;
+
+    static QByteArray urlDecode(const QByteArray source);
+
+private:
+    void readRequest(QTcpSocket* socket);
+    void readHeader(QTcpSocket* socket);
+    void readBody(QTcpSocket* socket);
+    void decodeRequestParams();
+    void extractCookies();
+    void parseMultiPartFile();
+
+    bool readLine(QTcpSocket* socket, QByteArray& line);
+    void finishHeaders();
+    bool readContentLength();
+
+    QMultiMap<QByteArray, QByteArray> headers;
+    QMultiMap<QByteArray, QByteArray> parameters;
+    QMap<QByteArray, QTemporaryFile*> uploadedFiles;
+    QMap<QByteArray, QByteArray> cookies;
+    QByteArray bodyData;
+    QByteArray method;
+    QByteArray path;
+    QByteArray version;
+    RequestState status = awaitingRequestLine;
+    QHostAddress peerAddress;
+    int maxSize;
+    int maxMultiPartSize;
+    qint64 currentSize = 0;
+    int expectedBodySize = 0;
+    QByteArray currentHeader;
+    QByteArray boundary;
+    QTemporaryFile* tempFile = nullptr;
+    QByteArray lineBuffer;
+};
+
+} // namespace corvane
+
+#endif
