@@ -106,6 +106,9 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         return;
     }
 
+    // Answers are written whole; waiting to coalesce small TLS records only adds latency.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
     if (sslConfiguration) {
         qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
         static_cast<QSslSocket*>(socket)->startServerEncryption();
