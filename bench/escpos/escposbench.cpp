@@ -1,0 +1,139 @@
+// Time and peak memory of the receipt jobs' heavy steps: rasterising a photograph of an 80 mm
+// receipt's width in high and low density, and encoding a long receipt of accented text.
+//
+//   escposbench [runs] [filter]   (filter: run only the jobs whose name contains it)
+//
+// Peak memory is the process' resident high-water mark during one job, reset before each job
+// through /proc/self/clear_refs, minus the resident size before the job.
+
+#include "escimagemanager.h"
+#include "esctools.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+qint64 statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+}
+
+// A deterministic stand-in for a photograph: smooth shading, edges and fine texture.
+QImage photograph(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const double shade = 0.5 + 0.25 * std::sin(x / 37.0) * std::cos(y / 53.0) +
+                                 0.2 * std::sin((x + y) / 91.0);
+            const int grain = int((noise >> 16) % 25) - 12;
+            const auto channel = [&](double weight) {
+                return std::clamp(int(255 * shade * weight) + grain, 0, 255);
+            };
+            row[x] = qRgb(channel(1.0), channel(0.85), channel(0.7));
+        }
+    }
+    return image;
+}
+
+QString receipt(int lines)
+{
+    const QStringList items = {
+        QStringLiteral("Pão de açúcar orgânico"), QStringLiteral("Café expresso duplo"),
+        QStringLiteral("Maçã reineta (kg)"),      QStringLiteral("Água mineral c/ gás"),
+        QStringLiteral("Pastel de nata — caixa"), QStringLiteral("Queijo da Serra da Estrela"),
+        QStringLiteral("Feijão-frade cozido"),    QStringLiteral("Limonada caseira"),
+    };
+    QString text;
+    for (int i = 0; i < lines; ++i)
+        text += QStringLiteral("%1 x%2 ........ %3,%4 €  Obrigado pela preferência!\n")
+                    .arg(items.at(i % items.size()))
+                    .arg(i % 5 + 1)
+                    .arg(i % 40 + 1)
+                    .arg(i % 100, 2, 10, QLatin1Char('0'));
+    return text;
+}
+
+QString filter;
+
+void measure(const char* name, int runs, const std::function<qint64()>& job)
+{
+    if (!QString::fromLatin1(name).contains(filter))
+        return;
+    std::vector<double> times;
+    qint64 peak = 0;
+    qint64 bytes = 0;
+    for (int i = 0; i < runs; ++i) {
+        const qint64 before = statusKb("VmRSS:");
+        resetPeak();
+        QElapsedTimer clock;
+        clock.start();
+        bytes = job();
+        times.push_back(clock.nsecsElapsed() / 1e6);
+        peak = std::max(peak, statusKb("VmHWM:") - before);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("%-34s median %8.2f ms  min %8.2f ms  peak +%6lld KiB  output %lld bytes\n", name,
+                times[times.size() / 2], times.front(), static_cast<long long>(peak),
+                static_cast<long long>(bytes));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = std::max(1, app.arguments().value(1, QStringLiteral("10")).toInt());
+    filter = app.arguments().value(2);
+
+    const QImage photo = photograph(576, 2000);
+    const auto raster = [&](bool highDensity) {
+        // The print job's target size: low density halves the width and takes a third of
+        // the height.
+        const int width = highDensity ? photo.width() : int(float(photo.width()) * 0.5f);
+        const int height = highDensity ? photo.height() : int(float(photo.height()) * 0.33333334f);
+        ESCImageManager manager;
+        manager.setImage(photo, width, height, highDensity, 0, false);
+        return qint64(manager.getBytesToSend().size());
+    };
+    measure("raster 576x2000, high density", runs, [&] { return raster(true); });
+    measure("raster 576x2000, low density", runs, [&] { return raster(false); });
+
+    const QString text = receipt(200);
+    measure("text, 200 lines, code pages", runs, [&] {
+        return qint64(
+            ESCTools::characterSetParser(ESCTools::wrapText(text, 48, false), false).size());
+    });
+    measure("text, 200 lines, folded", runs, [&] {
+        return qint64(
+            ESCTools::characterSetParser(ESCTools::wrapText(text, 48, true), false).size());
+    });
+    return 0;
+}

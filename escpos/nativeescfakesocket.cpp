@@ -1,0 +1,103 @@
+#include "nativeescfakesocket.h"
+
+#include <QPrinter>
+#include <QPrinterInfo>
+
+#include <cups/cups.h>
+
+namespace {
+// The job and document title the print system shows for every job of the connector.
+const char jobTitle[] = "PRN COMMNAD";
+} // namespace
+
+NativeESCFakeSocket::NativeESCFakeSocket(QObject* parent) : QIODevice(parent) {}
+
+bool NativeESCFakeSocket::connectToDevice(const QString& printerName)
+{
+    this->printerName = printerName;
+    // Qt reports a queue it cannot find as being in error; such a name is left to the print
+    // system, which refuses it when the job is created.
+    const QPrinterInfo info = QPrinterInfo::printerInfo(printerName);
+    if (!info.isNull() && info.state() > QPrinter::Active)
+        return false;
+    connected = true;
+    QIODevice::open(QIODevice::ReadWrite);
+    return true;
+}
+
+void NativeESCFakeSocket::disconnectFromDevice() {}
+
+bool NativeESCFakeSocket::startJobRequested()
+{
+    const QByteArray name = printerName.toLocal8Bit();
+    const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, name.constData(), jobTitle, 0, nullptr);
+    if (id < 1)
+        return false;
+    const http_status_t status =
+        cupsStartDocument(CUPS_HTTP_DEFAULT, name.constData(), id, jobTitle, CUPS_FORMAT_RAW, 1);
+    if (status != HTTP_STATUS_CONTINUE) {
+        // A job without a document would wait on the queue until the scheduler gives up.
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), id, 0);
+        return false;
+    }
+    jobOpen = true;
+    writeFailed = false;
+    return true;
+}
+
+bool NativeESCFakeSocket::endJobRequested()
+{
+    if (!connected || !jobOpen)
+        return false;
+    jobOpen = false;
+    if (writeFailed)
+        return false; // finished when the write was refused
+    const ipp_status_t status =
+        cupsFinishDocument(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData());
+    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+void NativeESCFakeSocket::close()
+{
+    // The device stays open for the whole job; the job ends with endJobRequested.
+}
+
+qint64 NativeESCFakeSocket::bytesAvailable() const
+{
+    return 0;
+}
+
+qint64 NativeESCFakeSocket::bytesToWrite() const
+{
+    return bytesPending;
+}
+
+qint64 NativeESCFakeSocket::readData(char* data, qint64 maxSize)
+{
+    Q_UNUSED(data)
+    Q_UNUSED(maxSize)
+    return 0;
+}
+
+qint64 NativeESCFakeSocket::writeData(const char* data, qint64 len)
+{
+    if (!connected)
+        return len;
+    if (writeFailed)
+        return 0; // the request was finished when a write was refused
+    if (len <= 0)
+        return 0;
+    if (!jobOpen && !startJobRequested())
+        return 0;
+
+    bytesPending = qint32(len);
+    if (cupsWriteRequestData(CUPS_HTTP_DEFAULT, data, size_t(len)) == HTTP_STATUS_CONTINUE) {
+        bytesPending = 0;
+        return len;
+    }
+    // The print system refused the data: close the request so the connection is usable
+    // again; the job is over.
+    cupsFinishDocument(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData());
+    writeFailed = true;
+    return 0;
+}

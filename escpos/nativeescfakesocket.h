@@ -1,0 +1,50 @@
+#ifndef NATIVEESCFAKESOCKET_H
+#define NATIVEESCFAKESOCKET_H
+
+#include <QIODevice>
+#include <QString>
+
+// A QIODevice whose writes become the data of one raw CUPS job on a named queue: the owner
+// writes ESC/POS bytes as if to a socket, and the print system passes them to the printer
+// untouched ("application/vnd.cups-raw"). Nothing is buffered on this side.
+class NativeESCFakeSocket : public QIODevice
+{
+    Q_OBJECT
+
+public:
+    explicit NativeESCFakeSocket(QObject* parent = nullptr);
+
+    // Refuses a queue that the print system reports stopped or in error; otherwise opens the
+    // device. An unknown queue passes here and fails when the job is created.
+    bool connectToDevice(const QString& printerName);
+    void disconnectFromDevice();
+
+    // Creates the job and opens its only document. False when the print system refused
+    // either; a job created without a document is cancelled again.
+    bool startJobRequested();
+    // Finishes the open document. False when there was none, when the print system refused
+    // to finish it, or when a write of this job was refused (the document was already
+    // finished then and is not finished twice).
+    bool endJobRequested();
+
+    // A refused write finishes the document at once; later writes of the same job send
+    // nothing and return 0.
+    bool writeRefused() const { return writeFailed; }
+
+    void close() override;
+    qint64 bytesAvailable() const override;
+    qint64 bytesToWrite() const override;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char* data, qint64 len) override;
+
+private:
+    QString printerName;
+    qint32 bytesPending = 0;
+    bool connected = false;
+    bool jobOpen = false;
+    bool writeFailed = false;
+};
+
+#endif // NATIVEESCFAKESOCKET_H

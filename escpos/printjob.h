@@ -1,0 +1,73 @@
+#ifndef PRINTJOB_H
+#define PRINTJOB_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+class NativeESCFakeSocket;
+
+// One print request of the web application: interprets its JSON command array in order,
+// tracks the printer's style and settings, and streams the ESC/POS bytes of each command to a
+// raw job on the print queue as soon as they are made.
+class PrintJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Limits of an image fetched from an address: the job must not hang on a server that
+    // never answers, nor fill memory with an endless download.
+    static constexpr int imageFetchTimeout = 10'000; // ms, whole request
+    static constexpr qint64 maxImageDownload = 32 * 1024 * 1024;
+
+    PrintJob(const QJsonArray& jobs, const QString& printerName, bool compatibilityMode,
+             QObject* parent = nullptr);
+
+    // Runs the whole job. True only when the queue accepted the job and every byte of it
+    // reached the print system and the document was finished.
+    bool execute();
+
+    void setSettings(const QJsonObject& settings);
+    void setTextDouble(const QJsonObject& data);
+    void setCondensed(bool condensed);
+    void setStyle(const QJsonObject& data);
+    void setAlignment(int alignment);
+    void setCut(const QString& cut);
+    void setPulse(const QJsonObject& data);
+    void setText(const QString& text);
+    void setImage(const QString& source);
+
+    void applyStyle();
+    void setDefaultPrinterSettings();
+
+private:
+    void runCommand(const QJsonObject& command);
+    void send(const QByteArray& bytes);
+    QImage fetchImage(const QString& address);
+    static QImage decodeImage(const QByteArray& data, const char* format);
+
+    NativeESCFakeSocket* outputDevice;
+    QJsonArray jobs;
+    QString printerName;
+    int normalLineWidth = 48;
+    int condensedLineWidth = 64;
+    bool hasCutter = true;
+    bool hasDrawer = true;
+    bool lowDensity = false;
+    int imagePrintMode = 0;
+    bool alternativeCharset = false;
+    bool replaceAccentedChars = false;
+    bool doubleWidth = false;
+    bool doubleHeight = false;
+    bool condensed = false;
+    bool emphasized = false;
+    bool underlined = false;
+    int alignment = -1;
+    bool compatibilityMode;
+    bool writeFailed = false;
+};
+
+#endif // PRINTJOB_H
