@@ -1,0 +1,104 @@
+#ifndef PTYTERMINAL_H
+#define PTYTERMINAL_H
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The payment terminal's side of a pseudo-terminal pair: the code under test opens the slave
+// device as its serial port, the test reads and writes the master side.
+class PtyTerminal
+{
+public:
+    PtyTerminal()
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+            return;
+        m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
+        // Raw at once, so that no echo touches bytes sent before the port is configured.
+        const int slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (slave >= 0 && tcgetattr(slave, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(slave, TCSANOW, &tio);
+        }
+        ::close(slave);
+    }
+    ~PtyTerminal() { ::close(m_master); }
+    PtyTerminal(const PtyTerminal&) = delete;
+    PtyTerminal& operator=(const PtyTerminal&) = delete;
+
+    bool isOpen() const { return !m_slavePath.isEmpty(); }
+    QString slavePath() const { return m_slavePath; }
+
+    // One write per byte, as a serial line delivers them.
+    void write(const QByteArray& bytes)
+    {
+        for (char byte : bytes) {
+            while (::write(m_master, &byte, 1) != 1 && (errno == EAGAIN || errno == EINTR)) {
+                pollfd pfd{m_master, POLLOUT, 0}; // the slave's input queue is full
+                ::poll(&pfd, 1, 10);
+            }
+        }
+    }
+
+    // Waits up to timeoutMs for count bytes; the caller's event loop keeps running meanwhile.
+    QByteArray read(int count, int timeoutMs = 5000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (m_pending.size() < count && !deadline.hasExpired())
+            fill();
+        const QByteArray result = m_pending.left(count);
+        m_pending.remove(0, result.size());
+        return result;
+    }
+
+    // Everything that arrives within ms.
+    QByteArray readFor(int ms) { return read(INT_MAX, ms); }
+
+private:
+    void fill()
+    {
+        QCoreApplication::processEvents();
+        pollfd pfd{m_master, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = ::poll(&pfd, 1, 5) > 0 ? ::read(m_master, buffer, sizeof buffer) : 0;
+        if (n > 0)
+            m_pending.append(buffer, int(n));
+        else if (n < 0)
+            ::usleep(5000); // EIO while nobody holds the slave open
+    }
+
+    int m_master = -1;
+    QString m_slavePath;
+    QByteArray m_pending;
+};
+
+// Frames as a terminal sends them, built independently of the code under test.
+inline char xorOf(const QByteArray& bytes)
+{
+    char lrc = 0;
+    for (char byte : bytes)
+        lrc = char(lrc ^ byte);
+    return lrc;
+}
+inline QByteArray ingenicoFrame(const QByteArray& payload)
+{
+    return '\x02' + payload + '\x03' + xorOf(payload + '\x03');
+}
+inline QByteArray newnoteFrame(const QByteArray& payload)
+{
+    return "\x10\x02" + payload + "\x10\x03" + xorOf(payload + "\x10\x03");
+}
+
+#endif // PTYTERMINAL_H
