@@ -1,0 +1,512 @@
+#include "printclientrequesthandler.h"
+
+#include "appconfig.h"
+#include "printclient.h"
+#include "printjob.h"
+#include "tpa.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QMutexLocker>
+
+using corvane::HttpRequest;
+using corvane::HttpResponse;
+
+namespace {
+const char jsonContentType[] = "application/json; charset=UTF-8";
+
+QString stringMember(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+QJsonObject failure(const QString& error)
+{
+    return QJsonObject{{QStringLiteral("status"), false}, {QStringLiteral("error"), error}};
+}
+} // namespace
+
+/** The request fields, from the parameters or from a JSON body. */
+struct PrintClientRequestHandler::Fields
+{
+    bool jsonMode = false;
+    QJsonObject body;
+    QString printer;
+    QString tpaPort;
+    QString terminalTpaId;
+    QString tpaId;
+    QString datetime;
+    QString amount;
+    bool withNotifications = false;
+    QByteArray jobParameter;
+    QJsonObject notificationParameters;
+};
+
+PrintClientRequestHandler::PrintClientRequestHandler(QObject* parent) : HttpRequestHandler(parent)
+{
+    qRegisterMetaType<PrintClient*>("PrintClient*");
+}
+
+void PrintClientRequestHandler::setPrintClient(PrintClient* client)
+{
+    printClient = client;
+}
+
+QString PrintClientRequestHandler::allowedOrigin(const QString& origin)
+{
+    if (!origin.isEmpty()) {
+        const QStringList suffixes = AppConfig::allowedOriginSuffixes();
+        for (const QString& suffix : suffixes) {
+            if (origin.endsWith(suffix)) {
+                return origin;
+            }
+        }
+        if (origin.startsWith(AppConfig::localOriginPrefix())) {
+            return origin;
+        }
+    }
+    return AppConfig::defaultOrigin();
+}
+
+QString PrintClientRequestHandler::bearerKey(const QString& authorization)
+{
+    if (authorization.isEmpty() || !authorization.contains(QStringLiteral("Bearer"))) {
+        return QString();
+    }
+    const QStringList pieces = authorization.split(QLatin1Char(' '));
+    return pieces.size() == 2 ? pieces.at(1) : QString();
+}
+
+void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& response)
+{
+    QMutexLocker locker(&mutex);
+
+    const QString origin = QString::fromUtf8(request.getHeader("Origin"));
+    const QString contentType = QString::fromUtf8(request.getHeader("Content-Type"));
+    QString key = bearerKey(QString::fromUtf8(request.getHeader("Authorization")));
+
+    QJsonObject answer;
+    Fields fields;
+    if (!contentType.isEmpty() && contentType.contains(QStringLiteral("application/json"))) {
+        fields.jsonMode = true;
+        const QByteArray body = request.getBody();
+        const QJsonDocument document = QJsonDocument::fromJson(body);
+        if (!document.isNull()) {
+            fields.body = document.object(); // an array document reads as an empty object
+            if (key.isEmpty()) {
+                key = stringMember(fields.body, "securityKey");
+            }
+            fields.printer = stringMember(fields.body, "printer");
+            fields.tpaPort = stringMember(fields.body, "tpa_port");
+            fields.terminalTpaId = stringMember(fields.body, "terminal_tpa_id");
+            fields.tpaId = stringMember(fields.body, "tpa_id");
+            fields.datetime = stringMember(fields.body, "datetime");
+            fields.amount = stringMember(fields.body, "amount");
+            fields.withNotifications =
+                fields.body.value(QStringLiteral("with_notifications")).toInt(0) > 0;
+        } else if (!body.isEmpty()) {
+            answer = failure(QStringLiteral("Invalid Json"));
+        }
+    } else {
+        if (key.isEmpty()) {
+            key = QString::fromUtf8(request.getParameter("securityKey"));
+        }
+        fields.printer = QString::fromUtf8(request.getParameter("printer"));
+        fields.tpaPort = QString::fromUtf8(request.getParameter("tpa_port"));
+        fields.terminalTpaId = QString::fromUtf8(request.getParameter("terminal_tpa_id"));
+        fields.tpaId = QString::fromUtf8(request.getParameter("tpa_id"));
+        fields.datetime = QString::fromUtf8(request.getParameter("datetime"));
+        fields.amount = QString::fromUtf8(request.getParameter("amount"));
+        fields.withNotifications =
+            request.getParameter("with_notifications").toInt(nullptr, 10) > 0;
+        fields.jobParameter = request.getParameter("job");
+        QJsonObject notification;
+        for (const char* name : {"request_id", "terminal_id", "status_id"}) {
+            notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
+        }
+        for (const char* name : {"title", "subtitle", "lastModifiedBy", "date"}) {
+            notification.insert(QLatin1String(name), QString::fromUtf8(request.getParameter(name)));
+        }
+        fields.notificationParameters = notification;
+    }
+
+    response.setHeader("Access-Control-Allow-Origin", allowedOrigin(origin).toUtf8());
+    response.setHeader("Vary", "Origin");
+
+    const QByteArray path = request.getPath();
+    if (path == "/") {
+        root(request, response);
+        return;
+    }
+
+    response.setHeader("Content-Type", jsonContentType);
+    const auto writeAnswer = [&response](const QJsonObject& object) {
+        response.write(QJsonDocument(object).toJson(QJsonDocument::Indented), true);
+    };
+    if (!answer.isEmpty()) {
+        writeAnswer(answer);
+        return;
+    }
+
+    if (request.getMethod().contains("OPTIONS")) {
+        response.setHeader("Date", QDateTime::currentDateTimeUtc()
+                                       .toString(QStringLiteral("ddd, dd MMM yyyy hh:mm:ss t"))
+                                       .toUpper()
+                                       .toUtf8());
+        response.setHeader("Access-Control-Allow-Methods", "POST, GET, OPTIONS");
+        response.setHeader("Access-Control-Allow-Headers",
+                           "authorization, Authorization, Content-Type");
+        response.setHeader("Access-Control-Max-Age", 86400);
+        // Browsers ask before a public page may reach a service on the local network.
+        if (request.getHeader("Access-Control-Request-Private-Network") == "true") {
+            response.setHeader("Access-Control-Allow-Private-Network", "true");
+        }
+        response.write(QByteArray(), true);
+        return;
+    }
+
+    if (!printClient || key != printClient->securityKey()) {
+        response.setStatus(401, "Unauthorized");
+        writeAnswer(failure(QStringLiteral("Invalid security key")));
+        return;
+    }
+
+    bool notFound = false;
+    route(answer, QString::fromUtf8(path), fields, notFound);
+    if (notFound) {
+        response.setStatus(404, "Not found");
+        answer = failure(QStringLiteral("Not found"));
+    }
+    writeAnswer(answer);
+}
+
+void PrintClientRequestHandler::route(QJsonObject& response, const QString& requestPath,
+                                      const Fields& fields, bool& notFound)
+{
+    // Each route is also reached with one trailing "/", and by no other variant.
+    QString path = requestPath;
+    if (path.endsWith(QLatin1Char('/'))) {
+        path.chop(1);
+    }
+    const QString& port = fields.tpaPort;
+    const QString& id = fields.terminalTpaId;
+    if (path == QLatin1String("/getPrinters")) {
+        getPrinters(response);
+    } else if (path == QLatin1String("/getPrinterStatus")) {
+        getPrinterStatus(response, fields.printer);
+    } else if (path == QLatin1String("/sendJob")) {
+        if (fields.jsonMode) {
+            sendJob(response, fields.printer, fields.body.value(QStringLiteral("job")).toArray());
+        } else {
+            sendJob(response, fields.printer, QString::fromUtf8(fields.jobParameter));
+        }
+    } else if (path == QLatin1String("/setNotificationOrder")) {
+        setNotificationOrder(response,
+                             fields.jsonMode ? fields.body : fields.notificationParameters);
+    } else if (path == QLatin1String("/getStatus")) {
+        getStatus(response, fields.withNotifications);
+    } else if (path == QLatin1String("/getTpas")) {
+        getTpas(response);
+    } else if (path == QLatin1String("/getTpaStatus")) {
+        getTpaStatus(response, port, id);
+    } else if (path == QLatin1String("/getTpaTransactionStatus")) {
+        getTpaTransactionStatus(response, port, id);
+    } else if (path == QLatin1String("/clearTpaTransactionStatus")) {
+        clearTpaTransactionStatus(response, port, id);
+    } else if (path == QLatin1String("/sendTpaOpen")) {
+        sendTpaOpen(response, port, id);
+    } else if (path == QLatin1String("/sendTpaClose")) {
+        sendTpaClose(response, port, id);
+    } else if (path == QLatin1String("/sendTpaPurchase")) {
+        sendTpaPurchase(response, port, id, fields.amount);
+    } else if (path == QLatin1String("/sendTpaRefund")) {
+        sendTpaRefund(response, port, id, fields.tpaId, fields.datetime, fields.amount);
+    } else if (path == QLatin1String("/sendTpaOpenMenu")) {
+        sendTpaOpenMenu(response, port, id);
+    } else if (path == QLatin1String("/sendTpaReprintLastReceipt")) {
+        sendTpaReprintLastReceipt(response, port, id);
+    } else {
+        notFound = true;
+    }
+}
+
+void PrintClientRequestHandler::root(HttpRequest&, HttpResponse& response)
+{
+    response.setHeader("Content-Type", "text/html; charset=UTF-8");
+    const QString page =
+        QStringLiteral(
+            "<!DOCTYPE html>\n"
+            "<html lang=\"pt\">\n"
+            "<head>\n"
+            "<meta charset=\"utf-8\">\n"
+            "<title>Printarra</title>\n"
+            "<style>body { font-family: Helvetica, Verdana, Arial, sans-serif; }</style>\n"
+            "</head>\n"
+            "<body>\n"
+            "<h1>Printarra</h1>\n"
+            "<p>Para mais informações sobre a configuração de impressoras de talões no "
+            "Velora, consulte <a href=\"%1\">a documentação <em>online</em></a>.</p>\n"
+            "</body>\n"
+            "</html>\n")
+            .arg(AppConfig::helpAddress());
+    response.write(page.toUtf8(), true);
+}
+
+namespace {
+PrinterPtr findPrinter(const PrintClient* client, const QString& name)
+{
+    if (name.isEmpty()) {
+        return PrinterPtr();
+    }
+    const QList<PrinterPtr> printers = client->printerList();
+    for (const PrinterPtr& printer : printers) {
+        if (printer->available() && printer->name() == name) {
+            return printer;
+        }
+    }
+    return PrinterPtr();
+}
+
+TpaPtr findTpa(const PrintClient* client, const QString& port)
+{
+    if (port.isEmpty()) {
+        return TpaPtr();
+    }
+    const QList<TpaPtr> tpas = client->tpaList();
+    for (const TpaPtr& tpa : tpas) {
+        if (tpa->available() && tpa->tpa().portName() == port) {
+            return tpa;
+        }
+    }
+    return TpaPtr();
+}
+} // namespace
+
+void PrintClientRequestHandler::getPrinters(QJsonObject& response)
+{
+    QJsonArray names;
+    const QList<PrinterPtr> printers = printClient->printerList();
+    for (const PrinterPtr& printer : printers) {
+        if (printer->available()) {
+            names.append(printer->name());
+        }
+    }
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"), names);
+}
+
+void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString printer)
+{
+    const PrinterPtr found = findPrinter(printClient, printer);
+    if (found) {
+        response.insert(QStringLiteral("status"), true);
+        response.insert(QStringLiteral("data"), found->state());
+    } else {
+        response = failure(QStringLiteral("Printer not found"));
+    }
+    response.insert(QStringLiteral("version"), printClient->curVersion());
+    response.insert(QStringLiteral("device"), printClient->device());
+}
+
+void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QJsonArray job)
+{
+    // Holding the printer keeps it alive for the job, even if its queue goes meanwhile.
+    const PrinterPtr found = findPrinter(printClient, printer);
+    if (!found) {
+        response = failure(QStringLiteral("Printer not found"));
+        return;
+    }
+    if (!found->state()) {
+        response = failure(QStringLiteral("Printer offline or in error state"));
+        return;
+    }
+    if (job.isEmpty()) {
+        response = failure(QStringLiteral("Job is empty"));
+        return;
+    }
+    PrintJob printJob(job, found->name(), printClient->compatibilityMode());
+    if (printJob.execute()) {
+        response.insert(QStringLiteral("status"), true);
+        response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
+    } else {
+        response = failure(QStringLiteral("Error printing job"));
+    }
+}
+
+void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QString job)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(job.toUtf8());
+    if (!document.isArray()) {
+        response = failure(QStringLiteral("Job with incorrect format"));
+        return;
+    }
+    sendJob(response, printer, document.array());
+}
+
+void PrintClientRequestHandler::setNotificationOrder(QJsonObject& response,
+                                                     QJsonObject notification)
+{
+    Notification* created = notification.isEmpty() ? nullptr : Notification::fromJSON(notification);
+    if (!created) {
+        response.insert(QStringLiteral("status"), false);
+        response.insert(QStringLiteral("data"), QStringLiteral("Error receiving notification"));
+        return;
+    }
+    printClient->addNotification(created);
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"), QStringLiteral("Notification received"));
+}
+
+void PrintClientRequestHandler::getStatus(QJsonObject& response, bool withNotifications)
+{
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"), QStringLiteral("Device online"));
+    if (withNotifications) {
+        QJsonArray list;
+        const QList<NotificationPtr> notifications = printClient->notifications();
+        for (const NotificationPtr& notification : notifications) {
+            list.append(notification->toJSON());
+        }
+        response.insert(QStringLiteral("notifications"), list);
+    }
+}
+
+void PrintClientRequestHandler::getTpas(QJsonObject& response)
+{
+    QJsonArray list;
+    const QList<TpaPtr> tpas = printClient->tpaList();
+    for (const TpaPtr& tpa : tpas) {
+        if (!tpa->available()) {
+            continue;
+        }
+        const QSerialPortInfo port = tpa->tpa();
+        list.append(QJsonObject{
+            {QStringLiteral("description"), port.description()},
+            {QStringLiteral("manufacturer"), port.manufacturer()},
+            {QStringLiteral("portName"), port.portName()},
+            {QStringLiteral("productIdentifier"), int(port.productIdentifier())},
+            {QStringLiteral("vendorIdentifier"), int(port.vendorIdentifier())},
+            {QStringLiteral("vendorId"), tpa->vendorId()},
+        });
+    }
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"), list);
+}
+
+TpaPtr PrintClientRequestHandler::usableTpa(QJsonObject& response, const QString& tpaPort)
+{
+    const TpaPtr tpa = findTpa(printClient, tpaPort);
+    if (!tpa) {
+        response = failure(QStringLiteral("KVR1001|M21|TPA not found"));
+        return TpaPtr();
+    }
+    if (!tpa->state()) {
+        response = failure(QStringLiteral("KVR1001|M22|TPA offline or in error state"));
+        return TpaPtr();
+    }
+    return tpa;
+}
+
+void PrintClientRequestHandler::getTpaStatus(QJsonObject& response, QString tpaPort,
+                                             QString terminalTpaId)
+{
+    if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
+        const QString status = tpa->lastStatus(terminalTpaId);
+        if (status.isEmpty()) {
+            response = failure(QStringLiteral("KVR1001|M98|TPA status not found"));
+        } else {
+            response.insert(QStringLiteral("status"),
+                            !status.startsWith(QLatin1String("KVR1001|M99")));
+            response.insert(QStringLiteral("data"), status);
+        }
+    }
+    response.insert(QStringLiteral("version"), printClient->curVersion());
+    response.insert(QStringLiteral("device"), printClient->device());
+}
+
+void PrintClientRequestHandler::getTpaTransactionStatus(QJsonObject& response, QString tpaPort,
+                                                        QString terminalTpaId)
+{
+    if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
+        response.insert(QStringLiteral("status"), true);
+        response.insert(QStringLiteral("data"),
+                        QJsonArray::fromStringList(tpa->lastTransactionStatus(terminalTpaId)));
+    }
+}
+
+void PrintClientRequestHandler::clearTpaTransactionStatus(QJsonObject& response, QString tpaPort,
+                                                          QString terminalTpaId)
+{
+    if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
+        response.insert(QStringLiteral("status"), true);
+        if (tpa->isInTransaction()) {
+            response.insert(QStringLiteral("data"), QStringLiteral("KVR1001|M10|TPA already busy"));
+        } else {
+            response.insert(
+                QStringLiteral("data"),
+                QJsonArray::fromStringList(tpa->clearLastTransactionStatus(terminalTpaId)));
+        }
+    }
+}
+
+template<typename Command>
+void PrintClientRequestHandler::sendTpaCommand(QJsonObject& response, const QString& tpaPort,
+                                               const char* sentText, Command command)
+{
+    const TpaPtr tpa = usableTpa(response, tpaPort);
+    if (!tpa) {
+        return;
+    }
+    response.insert(QStringLiteral("status"), true);
+    if (tpa->isInTransaction()) {
+        response.insert(QStringLiteral("data"), QStringLiteral("KVR1001|M10|TPA already busy"));
+        return;
+    }
+    command(*tpa);
+    response.insert(QStringLiteral("data"), QString::fromUtf8(sentText));
+}
+
+void PrintClientRequestHandler::sendTpaOpen(QJsonObject& response, QString tpaPort,
+                                            QString terminalTpaId)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA open command sent",
+                   [&](Tpa& tpa) { tpa.setTpaOpen(terminalTpaId); });
+}
+
+void PrintClientRequestHandler::sendTpaClose(QJsonObject& response, QString tpaPort,
+                                             QString terminalTpaId)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA close command sent",
+                   [&](Tpa& tpa) { tpa.setTpaClose(terminalTpaId); });
+}
+
+void PrintClientRequestHandler::sendTpaPurchase(QJsonObject& response, QString tpaPort,
+                                                QString terminalTpaId, QString amount)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA purchase command sent",
+                   [&](Tpa& tpa) { tpa.setTpaPurchase(terminalTpaId, amount); });
+}
+
+void PrintClientRequestHandler::sendTpaRefund(QJsonObject& response, QString tpaPort,
+                                              QString terminalTpaId, QString tpaId,
+                                              QString datetime, QString amount)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA refund command sent",
+                   [&](Tpa& tpa) { tpa.setTpaRefund(terminalTpaId, tpaId, datetime, amount); });
+}
+
+void PrintClientRequestHandler::sendTpaOpenMenu(QJsonObject& response, QString tpaPort,
+                                                QString terminalTpaId)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA menu open command sent",
+                   [&](Tpa& tpa) { tpa.setTpaOpenMenu(terminalTpaId); });
+}
+
+void PrintClientRequestHandler::sendTpaReprintLastReceipt(QJsonObject& response, QString tpaPort,
+                                                          QString terminalTpaId)
+{
+    sendTpaCommand(response, tpaPort, "KVR0000|M00|TPA reprint last receipt command sent",
+                   [&](Tpa& tpa) { tpa.setTpaReprintLastReceipt(terminalTpaId); });
+}

@@ -1,0 +1,73 @@
+#ifndef PRINTCLIENTREQUESTHANDLER_H
+#define PRINTCLIENTREQUESTHANDLER_H
+
+#include "httprequesthandler.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMutex>
+#include <QString>
+
+class PrintClient;
+class Tpa;
+
+/**
+ * The connector's JSON API: CORS, the security key, routing and the endpoints for
+ * printers, print jobs, status, notifications and payment terminals.
+ *
+ * service() runs on the HTTP server's connection threads, one request at a time: a
+ * print job or terminal command holds every other request until it is done.
+ */
+class PrintClientRequestHandler : public corvane::HttpRequestHandler
+{
+    Q_OBJECT
+
+public:
+    explicit PrintClientRequestHandler(QObject* parent = nullptr);
+
+    void service(corvane::HttpRequest& request, corvane::HttpResponse& response) override;
+
+    /** The origin sent back in "Access-Control-Allow-Origin" for a request's "Origin". */
+    static QString allowedOrigin(const QString& origin);
+    /** The key of an "Authorization" header: "Bearer", one blank, the key. */
+    static QString bearerKey(const QString& authorization);
+
+    void root(corvane::HttpRequest& request, corvane::HttpResponse& response);
+
+    void getPrinters(QJsonObject& response);
+    void getPrinterStatus(QJsonObject& response, QString printer);
+    void sendJob(QJsonObject& response, QString printer, QJsonArray job);
+    void sendJob(QJsonObject& response, QString printer, QString job);
+    void setNotificationOrder(QJsonObject& response, QJsonObject notification);
+    void getStatus(QJsonObject& response, bool withNotifications);
+
+    void getTpas(QJsonObject& response);
+    void getTpaStatus(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void getTpaTransactionStatus(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void clearTpaTransactionStatus(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void sendTpaOpen(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void sendTpaClose(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void sendTpaPurchase(QJsonObject& response, QString tpaPort, QString terminalTpaId,
+                         QString amount);
+    void sendTpaRefund(QJsonObject& response, QString tpaPort, QString terminalTpaId, QString tpaId,
+                       QString datetime, QString amount);
+    void sendTpaOpenMenu(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+    void sendTpaReprintLastReceipt(QJsonObject& response, QString tpaPort, QString terminalTpaId);
+
+public slots:
+    void setPrintClient(PrintClient* client);
+
+private:
+    struct Fields;
+    void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound);
+    /** Looks a terminal up for a command; fills the failure answer and returns null if none. */
+    QSharedPointer<Tpa> usableTpa(QJsonObject& response, const QString& tpaPort);
+    template<typename Command>
+    void sendTpaCommand(QJsonObject& response, const QString& tpaPort, const char* sentText,
+                        Command command);
+
+    PrintClient* printClient = nullptr;
+    QMutex mutex;
+};
+
+#endif

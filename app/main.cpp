@@ -1,0 +1,99 @@
+#include "appconfig.h"
+#include "messagehandler.h"
+#include "printclient.h"
+#include "printer.h"
+#include "startup.h"
+#include "tpa.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QLocalServer>
+#include <QLocale>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QScreen>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTranslator>
+#include <exception>
+
+int main(int argc, char* argv[])
+{
+    const QString name = AppConfig::applicationName();
+    if (Startup::isAnotherInstanceRunning(name)) {
+        return 0;
+    }
+
+    // A till without a desktop still serves the API; without a display there is no
+    // OpenGL either, so the screens are drawn in software.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" &&
+        qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    }
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setOrganizationName(AppConfig::organizationName());
+    QCoreApplication::setOrganizationDomain(AppConfig::organizationDomain());
+    QCoreApplication::setApplicationName(name);
+
+    QApplication app(argc, argv);
+    // The local server holds the name for this run, so that a later start's probe finds it.
+    QLocalServer localServer;
+    Startup::createLocalServer(localServer, name);
+    QQmlApplicationEngine engine;
+    QTranslator translator;
+    translator.load(Startup::translationFile(QLocale::system().name(), app.applicationDirPath()));
+    app.installTranslator(&translator);
+
+    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
+    qmlRegisterType<Printer>("Printer", 1, 0, "Printer");
+    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa",
+                                    QStringLiteral("Terminals come from the controller"));
+
+    {
+        QSettings settings;
+        const qint64 kicked = settings.value(QStringLiteral("kicked"), 0).toLongLong();
+        if (Startup::shouldHandOver(kicked, PrintClient::localSeconds())) {
+            settings.setValue(QStringLiteral("showWindow"), true);
+            settings.sync();
+            return 0;
+        }
+    }
+
+    printClient = new PrintClient();
+    if (app.arguments().contains(QStringLiteral("DebugModeOn"))) {
+        printClient->setIsDebugMode(true);
+        qInstallMessageHandler(messageHandler);
+    }
+    printClient->startup();
+
+    const QString releaseName = printClient->version();
+    const QString newRelease = printClient->version();
+    const QString osData = QSysInfo::prettyProductName() + QSysInfo::kernelVersion();
+    const QString releaseDate =
+        QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 09:00:12");
+    const QSize window = Startup::windowSize(app.primaryScreen()->availableSize());
+
+    QQmlContext* context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("printClient"), printClient);
+    context->setContextProperty(QStringLiteral("RELEASENAME"), releaseName);
+    context->setContextProperty(QStringLiteral("NEWRELEASE"), newRelease);
+    context->setContextProperty(QStringLiteral("RELEASEDATE"), releaseDate);
+    context->setContextProperty(QStringLiteral("OSDATA"), osData);
+    context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), window.width());
+    context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), window.height());
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+
+    try {
+        return app.exec();
+    } catch (const std::exception& error) {
+        qDebug() << "Error!" << error.what();
+        return 0;
+    }
+}

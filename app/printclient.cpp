@@ -1,0 +1,598 @@
+#include "printclient.h"
+
+#include "appconfig.h"
+#include "httplistener.h"
+#include "printclientrequesthandler.h"
+#include "printclientthreaded.h"
+
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QMutexLocker>
+#include <QQmlEngine>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSslSocket>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+// Objects on the controller's lists are shared with the API's threads. Whoever lets go
+// last releases the object, always through the event loop of the thread it lives in.
+void releaseLater(QObject* object)
+{
+    object->deleteLater();
+}
+
+// QML must never take over objects that C++ shares.
+template<typename T>
+QSharedPointer<T> shareWithQml(T* object)
+{
+    QQmlEngine::setObjectOwnership(object, QQmlEngine::CppOwnership);
+    return QSharedPointer<T>(object, releaseLater);
+}
+} // namespace
+
+PrintClient::PrintClient(QObject* parent) : QObject(parent) {}
+
+PrintClient::~PrintClient() = default;
+
+void PrintClient::startup()
+{
+    m_version = QStringLiteral("v4.2.4");
+    m_curVersion = QStringLiteral("424");
+    m_device = QStringLiteral("desktop");
+
+    printersTimer = new QTimer(this);
+    printersTimer->setSingleShot(true);
+    connect(printersTimer, &QTimer::timeout, this, &PrintClient::requestPrinters);
+    tpasTimer = new QTimer(this);
+    tpasTimer->setSingleShot(true);
+    connect(tpasTimer, &QTimer::timeout, this, &PrintClient::requestTpas);
+
+    notificationTimer = new QTimer(this);
+    notificationTimer->setSingleShot(true);
+    connect(notificationTimer, &QTimer::timeout, this, &PrintClient::checkNotificationDelete);
+    notificationTimer->start(notificationSweepInterval);
+
+    versionTimer = new QTimer(this);
+    versionTimer->setSingleShot(true);
+    versionTimer->setInterval(versionCheckInterval);
+    connect(versionTimer, &QTimer::timeout, this, &PrintClient::checkNewVersion);
+
+    readSettings();
+
+    auto* kickedTimer = new QTimer(this);
+    connect(kickedTimer, &QTimer::timeout, this, &PrintClient::setKicked);
+    kickedTimer->start(kickedInterval);
+    auto* openessTimer = new QTimer(this);
+    connect(openessTimer, &QTimer::timeout, this, &PrintClient::checkOpeness);
+    openessTimer->start(showWindowPollInterval);
+
+    setKicked();
+    checkNewVersion();
+}
+
+void PrintClient::readSettings()
+{
+    setServerActive(settings.value(QStringLiteral("serverActive"), true).toBool());
+
+    const QString storedKey = settings.value(QStringLiteral("securityKey")).toString();
+    if (!storedKey.isEmpty()) {
+        m_firstStartup = false;
+        setSecurityKey(withVersionSuffix(storedKey));
+    } else {
+        setSecurityKey(makeSecurityKey());
+    }
+
+    setCompatibilityMode(settings.value(QStringLiteral("compatibilityMode"), false).toBool());
+
+    m_licenseAccepted = settings.value(QStringLiteral("licenseAccepted"), false).toBool();
+    setLicenseAccepted(m_licenseAccepted);
+}
+
+QString PrintClient::makeSecurityKey()
+{
+    // Six bytes from the system's secure source are exactly eight Base64 characters.
+    QByteArray random(6, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(random.begin(), random.end());
+    return QString::fromLatin1(random.toBase64()) + QStringLiteral("v4.0");
+}
+
+QString PrintClient::withVersionSuffix(const QString& key)
+{
+    static const QRegularExpression suffix(QStringLiteral("v\\d\\.\\d$"));
+    if (key.contains(suffix)) {
+        return key;
+    }
+    return key + QStringLiteral("v4.0");
+}
+
+QString PrintClient::languageOf(const QString& localeName)
+{
+    return localeName.split(QLatin1Char('_')).first();
+}
+
+qint64 PrintClient::localSeconds()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return qint64(now.offsetFromUtc()) + now.toMSecsSinceEpoch() / 1000;
+}
+
+void PrintClient::checkStarted()
+{
+    started = ipAddressesReceived && printersReceived && tpasReceived && serverReceived;
+    emit startedChanged(started);
+}
+
+bool PrintClient::licenseAccepted() const
+{
+    return m_licenseAccepted;
+}
+
+void PrintClient::setLicenseAccepted(bool accepted)
+{
+    m_licenseAccepted = accepted;
+    settings.setValue(QStringLiteral("licenseAccepted"), accepted);
+    settings.sync();
+    emit licenseAcceptedChanged(accepted);
+    if (!accepted) {
+        return;
+    }
+
+    auto* thread = new QThread();
+    worker = new PrintClientThreaded();
+    auto* handler = new PrintClientRequestHandler();
+    handler->setPrintClient(this);
+    handler->moveToThread(thread);
+
+    connect(this, &PrintClient::requestIPAddresses, worker, &PrintClientThreaded::getIPAddresses);
+    connect(worker, &PrintClientThreaded::onGetAddresses, this, &PrintClient::onGetIPAddresses);
+    connect(this, &PrintClient::requestPrinters, worker, &PrintClientThreaded::getPrinters);
+    connect(this, &PrintClient::requestTpas, worker, &PrintClientThreaded::getTpas);
+    connect(worker, &PrintClientThreaded::onGetPrinters, this, &PrintClient::onGetPrinters);
+    connect(worker, &PrintClientThreaded::onGetTpas, this, &PrintClient::onGetTpas);
+    connect(this, &PrintClient::requestServer, worker, &PrintClientThreaded::getServer);
+    connect(worker, &PrintClientThreaded::onGetServer, this, &PrintClient::onGetServer);
+    connect(this, &QObject::destroyed, thread, &QThread::quit);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::finished, handler, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+
+    emit requestIPAddresses();
+    emit requestPrinters();
+    emit requestTpas();
+    emit requestServer(m_serverActive, handler);
+}
+
+bool PrintClient::serverActive() const
+{
+    return m_serverActive;
+}
+
+void PrintClient::setServerActive(bool on)
+{
+    if (listener) {
+        if (on && !listener->isListening()) {
+            listener->listen();
+            setMessage(tr("Serviço de impressão ligado"));
+        } else if (!on && listener->isListening()) {
+            listener->close();
+            setMessage(tr("Serviço de impressão desligado"));
+        }
+    }
+    m_serverActive = on;
+    settings.setValue(QStringLiteral("serverActive"), on);
+    settings.sync();
+    qDebug() << QStringLiteral("SSL Version: %1").arg(QSslSocket::sslLibraryVersionString());
+    emit serverActiveChanged(on);
+}
+
+QString PrintClient::securityKey() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_securityKey;
+}
+
+void PrintClient::setSecurityKey(const QString& securityKey)
+{
+    {
+        QMutexLocker locker(&dataLock);
+        m_securityKey = securityKey;
+    }
+    settings.setValue(QStringLiteral("securityKey"), securityKey);
+    settings.sync();
+    emit securityKeyChanged(securityKey);
+}
+
+bool PrintClient::compatibilityMode() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_compatibilityMode;
+}
+
+void PrintClient::setCompatibilityMode(bool compatibilityMode)
+{
+    {
+        QMutexLocker locker(&dataLock);
+        m_compatibilityMode = compatibilityMode;
+    }
+    settings.setValue(QStringLiteral("compatibilityMode"), compatibilityMode);
+    emit compatibilityModeChanged(compatibilityMode);
+}
+
+QString PrintClient::message() const
+{
+    return m_message;
+}
+
+void PrintClient::setMessage(const QString& message)
+{
+    m_message = message;
+    emit messageChanged(message);
+}
+
+bool PrintClient::isDebugMode() const
+{
+    return m_isDebugMode;
+}
+
+void PrintClient::setIsDebugMode(bool isDebugMode)
+{
+    m_isDebugMode = isDebugMode;
+    emit isDebugModeChanged(isDebugMode);
+}
+
+QStringList PrintClient::debugMessages() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_debugMessages;
+}
+
+void PrintClient::setDebugMessages(const QStringList& debugMessages)
+{
+    {
+        QMutexLocker locker(&dataLock);
+        if (m_debugMessages != debugMessages) {
+            m_debugMessages = debugMessages;
+        }
+    }
+    // Log lines come from every thread; the screens that show them live in this one.
+    if (QThread::currentThread() == thread()) {
+        emit debugMessagesChanged(debugMessages);
+    } else {
+        QMetaObject::invokeMethod(
+            this, [this, debugMessages] { emit debugMessagesChanged(debugMessages); },
+            Qt::QueuedConnection);
+    }
+}
+
+void PrintClient::addDebugMessage(const QString& line)
+{
+    QStringList lines = debugMessages();
+    lines.prepend(line);
+    while (lines.size() > debugMessageLimit) {
+        lines.removeLast();
+    }
+    setDebugMessages(lines);
+}
+
+QString PrintClient::version() const
+{
+    return m_version;
+}
+
+QString PrintClient::newVersion() const
+{
+    return m_newVersion;
+}
+
+QString PrintClient::curVersion() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_curVersion;
+}
+
+QString PrintClient::device() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_device;
+}
+
+QString PrintClient::language() const
+{
+    return languageOf(QLocale::system().name());
+}
+
+QStringList PrintClient::ipAddresses() const
+{
+    return m_ipAddresses;
+}
+
+QQmlListProperty<Printer> PrintClient::printers()
+{
+    return QQmlListProperty<Printer>(this, nullptr, &PrintClient::printerCount,
+                                     &PrintClient::printerAt);
+}
+
+int PrintClient::printerCount(QQmlListProperty<Printer>* list)
+{
+    return static_cast<PrintClient*>(list->object)->m_printers.size();
+}
+
+Printer* PrintClient::printerAt(QQmlListProperty<Printer>* list, int index)
+{
+    const auto& printers = static_cast<PrintClient*>(list->object)->m_printers;
+    return index >= 0 && index < printers.size() ? printers.at(index).data() : nullptr;
+}
+
+QQmlListProperty<Tpa> PrintClient::tpas()
+{
+    return QQmlListProperty<Tpa>(this, nullptr, &PrintClient::tpaCount, &PrintClient::tpaAt);
+}
+
+int PrintClient::tpaCount(QQmlListProperty<Tpa>* list)
+{
+    return static_cast<PrintClient*>(list->object)->m_tpas.size();
+}
+
+Tpa* PrintClient::tpaAt(QQmlListProperty<Tpa>* list, int index)
+{
+    const auto& tpas = static_cast<PrintClient*>(list->object)->m_tpas;
+    return index >= 0 && index < tpas.size() ? tpas.at(index).data() : nullptr;
+}
+
+QList<PrinterPtr> PrintClient::printerList() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_printers;
+}
+
+QList<TpaPtr> PrintClient::tpaList() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_tpas;
+}
+
+QList<NotificationPtr> PrintClient::notifications() const
+{
+    QMutexLocker locker(&dataLock);
+    return m_notifications;
+}
+
+void PrintClient::setNotifications(const QList<NotificationPtr>& notifications)
+{
+    {
+        QMutexLocker locker(&dataLock);
+        if (m_notifications != notifications) {
+            m_notifications = notifications;
+        }
+    }
+    emit notificationsChanged();
+}
+
+void PrintClient::addNotification(Notification* notification)
+{
+    const NotificationPtr shared(notification);
+    {
+        QMutexLocker locker(&dataLock);
+        m_notifications.append(shared);
+        while (m_notifications.size() > notificationLimit) {
+            m_notifications.removeFirst();
+        }
+    }
+    emit notificationsChanged();
+}
+
+void PrintClient::checkNotificationDelete()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    {
+        QMutexLocker locker(&dataLock);
+        for (int i = m_notifications.size() - 1; i >= 0; --i) {
+            const QDateTime date = m_notifications.at(i)->dateTime();
+            // An invalid date counts as expired.
+            if (!date.isValid() || now - date.toMSecsSinceEpoch() / 1000 > notificationMaxAge) {
+                m_notifications.removeAt(i);
+            }
+        }
+    }
+    notificationTimer->start(notificationSweepInterval);
+    emit notificationsChanged();
+}
+
+void PrintClient::clipboard(const QString& text)
+{
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+void PrintClient::updatePrinters()
+{
+    fetching = true;
+    emit fetchingChanged();
+    emit requestPrinters();
+}
+
+void PrintClient::updateTpas()
+{
+    fetching = true;
+    emit fetchingChanged();
+    emit requestTpas();
+}
+
+void PrintClient::onGetIPAddresses(const QList<QHostAddress>& addresses)
+{
+    m_ipAddresses.clear();
+    for (const QHostAddress& address : addresses) {
+        m_ipAddresses.append(address.toString());
+    }
+    emit ipAddressesChanged(m_ipAddresses);
+    ipAddressesReceived = true;
+    checkStarted();
+}
+
+void PrintClient::onGetPrinters(const QList<QPrinterInfo>& printers)
+{
+    // Survivors keep their objects (and the screens' bindings to them) in their order;
+    // new queues follow in enumeration order.
+    QVector<bool> toAdd(printers.size(), true);
+    QList<PrinterPtr> updated;
+    for (const PrinterPtr& printer : qAsConst(m_printers)) {
+        bool found = false;
+        for (int j = 0; j < printers.size(); ++j) {
+            if (toAdd.at(j) && printers.at(j).printerName() == printer->name()) {
+                toAdd[j] = false;
+                found = true;
+                printer->updateInfo(printers.at(j)); // its state may have changed
+                break;
+            }
+        }
+        if (found) {
+            updated.append(printer);
+        }
+    }
+    for (int j = 0; j < printers.size(); ++j) {
+        if (toAdd.at(j)) {
+            updated.append(shareWithQml(new Printer(printers.at(j))));
+        }
+    }
+    {
+        QMutexLocker locker(&dataLock);
+        m_printers = updated;
+    }
+
+    emit printersChanged();
+    printersReceived = true;
+    fetching = false;
+    emit fetchingChanged();
+    checkStarted();
+    printersTimer->start(printerRefreshInterval);
+}
+
+int PrintClient::tpaTypeFor(int vendorIdentifier) const
+{
+    if (ingenicoVendorIds.contains(vendorIdentifier)) {
+        return 1;
+    }
+    if (newnoteVendorIds.contains(vendorIdentifier)) {
+        return 2;
+    }
+    return 0;
+}
+
+void PrintClient::onGetTpas(const QList<QSerialPortInfo>& ports)
+{
+    QVector<bool> toAdd(ports.size(), true);
+    QList<TpaPtr> updated;
+    for (const TpaPtr& tpa : qAsConst(m_tpas)) {
+        const QSerialPortInfo known = tpa->tpa();
+        bool found = false;
+        for (int j = 0; j < ports.size(); ++j) {
+            const QSerialPortInfo& port = ports.at(j);
+            if (toAdd.at(j) && port.vendorIdentifier() == known.vendorIdentifier() &&
+                port.productIdentifier() == known.productIdentifier() &&
+                port.portName() == known.portName()) {
+                toAdd[j] = false;
+                found = true;
+                break;
+            }
+        }
+        if (found) {
+            updated.append(tpa);
+        }
+    }
+    for (int j = 0; j < ports.size(); ++j) {
+        const int type = tpaTypeFor(ports.at(j).vendorIdentifier());
+        if (toAdd.at(j) && type != 0) {
+            updated.append(shareWithQml(new Tpa(ports.at(j), type)));
+        }
+    }
+    {
+        QMutexLocker locker(&dataLock);
+        m_tpas = updated;
+    }
+
+    emit tpasChanged();
+    tpasReceived = true;
+    checkStarted();
+    tpasTimer->start(tpaRefreshInterval);
+}
+
+void PrintClient::onGetServer(corvane::HttpListener* listener)
+{
+    this->listener = listener;
+    serverReceived = true;
+    checkStarted();
+}
+
+void PrintClient::setKicked()
+{
+    settings.setValue(QStringLiteral("kicked"), QString::number(localSeconds()));
+    settings.sync();
+}
+
+void PrintClient::checkOpeness()
+{
+    if (settings.value(QStringLiteral("showWindow"), false).toBool()) {
+        settings.setValue(QStringLiteral("showWindow"), false);
+        settings.sync();
+        emit showWindow();
+    }
+}
+
+void PrintClient::checkNewVersion()
+{
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("cur"), m_curVersion);
+
+    auto* timeout = new QTimer(this);
+    timeout->setSingleShot(true);
+    versionCheckFailed = false;
+
+    QNetworkRequest request(
+        QUrl(AppConfig::updateServiceAddress() + QStringLiteral("/hasNewVersion")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    pendingReply = networkAccess.post(request, form.toString(QUrl::FullyEncoded).toUtf8());
+    connect(pendingReply, &QNetworkReply::finished, this, &PrintClient::checkNewVersionCompleted);
+    connect(pendingReply, &QNetworkReply::errorOccurred, this, &PrintClient::checkNewVersionError);
+    connect(timeout, &QTimer::timeout, pendingReply, &QNetworkReply::abort);
+    connect(timeout, &QTimer::timeout, timeout, &QObject::deleteLater);
+    // Once the reply is gone, so is its time limit.
+    connect(pendingReply, &QObject::destroyed, timeout, &QObject::deleteLater);
+    timeout->start(versionCheckTimeout);
+}
+
+void PrintClient::checkNewVersionError(QNetworkReply::NetworkError)
+{
+    versionCheckFailed = true;
+}
+
+void PrintClient::checkNewVersionCompleted()
+{
+    QNetworkReply* reply = pendingReply;
+    pendingReply = nullptr;
+    if (!versionCheckFailed && reply) {
+        const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
+        // Only a JSON true counts; a string "true" or any other type does not.
+        const QJsonValue hasNewVersion = answer.object().value(QStringLiteral("hasNewVersion"));
+        if (answer.isObject() && hasNewVersion.isBool() && hasNewVersion.toBool()) {
+            setMessage(
+                QStringLiteral("Existe uma nova versão do Printarra. Clique aqui para atualizar."));
+            hasUpdate = true;
+            emit hasUpdateChanged(true);
+        } else {
+            hasUpdate = false;
+            emit hasUpdateChanged(false);
+        }
+    }
+    if (reply) {
+        reply->deleteLater();
+    }
+    versionTimer->start();
+}

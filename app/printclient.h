@@ -1,0 +1,228 @@
+#ifndef PRINTCLIENT_H
+#define PRINTCLIENT_H
+
+#include "notification.h"
+#include "printer.h"
+#include "tpa.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPrinterInfo>
+#include <QQmlListProperty>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QStringList>
+#include <QTimer>
+
+class PrintClientThreaded;
+class PrintClientRequestHandler;
+namespace corvane {
+class HttpListener;
+}
+
+using TpaPtr = QSharedPointer<Tpa>;
+
+/**
+ * The connector's controller: all user-visible state and settings, the device lists,
+ * the notifications, the log lines, the update check and the server switch.
+ *
+ * It lives in the main thread. The API reads its lists and strings from the HTTP
+ * connection threads, so those members are guarded by one mutex, and the device and
+ * notification objects are shared: a request that holds a copy of a list keeps its
+ * entries alive even when the main thread drops them meanwhile.
+ */
+class PrintClient : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool started MEMBER started NOTIFY startedChanged)
+    Q_PROPERTY(bool hasUpdate MEMBER hasUpdate NOTIFY hasUpdateChanged)
+    Q_PROPERTY(bool licenseAccepted READ licenseAccepted WRITE setLicenseAccepted NOTIFY
+                   licenseAcceptedChanged)
+    Q_PROPERTY(bool serverActive READ serverActive WRITE setServerActive NOTIFY serverActiveChanged)
+    Q_PROPERTY(QString securityKey READ securityKey WRITE setSecurityKey NOTIFY securityKeyChanged)
+    Q_PROPERTY(QStringList ipAddresses READ ipAddresses NOTIFY ipAddressesChanged)
+    Q_PROPERTY(QQmlListProperty<Printer> printers READ printers NOTIFY printersChanged)
+    Q_PROPERTY(QQmlListProperty<Tpa> tpas READ tpas NOTIFY tpasChanged)
+    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(bool firstStartup READ firstStartup NOTIFY firstStartupChanged)
+    Q_PROPERTY(bool isDebugMode READ isDebugMode WRITE setIsDebugMode NOTIFY isDebugModeChanged)
+    Q_PROPERTY(QStringList debugMessages READ debugMessages WRITE setDebugMessages NOTIFY
+                   debugMessagesChanged)
+    Q_PROPERTY(QString version READ version NOTIFY versionChanged)
+    Q_PROPERTY(QString newVersion READ newVersion NOTIFY newVersionChanged)
+    Q_PROPERTY(QString curVersion READ curVersion NOTIFY curVersionChanged)
+    Q_PROPERTY(QString device READ device NOTIFY deviceChanged)
+    Q_PROPERTY(QString language READ language NOTIFY languageChanged)
+    Q_PROPERTY(bool compatibilityMode READ compatibilityMode WRITE setCompatibilityMode NOTIFY
+                   compatibilityModeChanged)
+    Q_PROPERTY(bool fetching MEMBER fetching NOTIFY fetchingChanged)
+
+public:
+    /** How often the lists are refreshed after each result, and the other periods. */
+    static constexpr int printerRefreshInterval = 3000;
+    static constexpr int tpaRefreshInterval = 30000;
+    static constexpr int kickedInterval = 4000;
+    static constexpr int showWindowPollInterval = 200;
+    static constexpr int notificationSweepInterval = 60000;
+    static constexpr int versionCheckInterval = 3600000;
+    static constexpr int versionCheckTimeout = 10000;
+    static constexpr int notificationLimit = 20;
+    static constexpr int notificationMaxAge = 1200; // seconds
+    static constexpr int debugMessageLimit = 100;
+
+    explicit PrintClient(QObject* parent = nullptr);
+    ~PrintClient() override;
+
+    void startup();
+    void readSettings();
+    void checkStarted();
+
+    bool licenseAccepted() const;
+    void setLicenseAccepted(bool accepted);
+    bool serverActive() const;
+    void setServerActive(bool on);
+    QString securityKey() const;
+    void setSecurityKey(const QString& securityKey);
+    bool compatibilityMode() const;
+    void setCompatibilityMode(bool compatibilityMode);
+    QString message() const;
+    void setMessage(const QString& message);
+    bool isDebugMode() const;
+    void setIsDebugMode(bool isDebugMode);
+    QStringList debugMessages() const;
+    void setDebugMessages(const QStringList& debugMessages);
+    /** Puts a captured log line in front of the list, keeping the newest lines. */
+    void addDebugMessage(const QString& line);
+
+    bool isStarted() const { return started; }
+    bool updateAvailable() const { return hasUpdate; }
+    bool isFetching() const { return fetching; }
+    bool firstStartup() const { return m_firstStartup; }
+    QString version() const;
+    QString newVersion() const;
+    QString curVersion() const;
+    QString device() const;
+    QString language() const;
+    QStringList ipAddresses() const;
+
+    QQmlListProperty<Printer> printers();
+    QQmlListProperty<Tpa> tpas();
+    /** Copies of the device lists, safe to use from any thread. */
+    QList<PrinterPtr> printerList() const;
+    QList<TpaPtr> tpaList() const;
+
+    QList<NotificationPtr> notifications() const;
+    void setNotifications(const QList<NotificationPtr>& notifications);
+    /** Takes a notification into the list (any thread), keeping the newest ones. */
+    void addNotification(Notification* notification);
+
+    corvane::HttpListener* httpListener() const { return listener; }
+
+    /** The security key form: eight Base64 characters from a secure source, then "v4.0". */
+    static QString makeSecurityKey();
+    /** A stored key without a version suffix gets "v4.0" appended. */
+    static QString withVersionSuffix(const QString& key);
+    /** The language part of a locale name ("pt_BR" gives "pt"). */
+    static QString languageOf(const QString& localeName);
+    /** Local wall-clock seconds, the scale of the "kicked" mark. */
+    static qint64 localSeconds();
+
+    /** The terminal type of a serial port by its USB vendor id: 1, 2, or 0 for none. */
+    int tpaTypeFor(int vendorIdentifier) const;
+
+signals:
+    void startedChanged(bool);
+    void licenseAcceptedChanged(bool);
+    void serverActiveChanged(bool);
+    void securityKeyChanged(QString);
+    void ipAddressesChanged(QStringList);
+    void printersChanged();
+    void tpasChanged();
+    void messageChanged(QString);
+    void firstStartupChanged(bool);
+    void isDebugModeChanged(bool);
+    void debugMessagesChanged(QStringList);
+    void notificationsChanged();
+    void versionChanged();
+    void newVersionChanged();
+    void curVersionChanged();
+    void deviceChanged();
+    void showWindow();
+    void hasUpdateChanged(bool);
+    void languageChanged(QString);
+    void compatibilityModeChanged(bool);
+    void requestIPAddresses();
+    void requestPrinters();
+    void requestTpas();
+    void requestServer(bool online, PrintClientRequestHandler* requestHandler);
+    void fetchingChanged();
+
+public slots:
+    void clipboard(const QString& text);
+    void updatePrinters();
+    void updateTpas();
+
+private slots:
+    void onGetIPAddresses(const QList<QHostAddress>& addresses);
+    void onGetPrinters(const QList<QPrinterInfo>& printers);
+    void onGetTpas(const QList<QSerialPortInfo>& ports);
+    void onGetServer(corvane::HttpListener* listener);
+    void setKicked();
+    void checkOpeness();
+    void checkNewVersion();
+    void checkNewVersionCompleted();
+    void checkNewVersionError(QNetworkReply::NetworkError code);
+    void checkNotificationDelete();
+
+private:
+    static int printerCount(QQmlListProperty<Printer>* list);
+    static Printer* printerAt(QQmlListProperty<Printer>* list, int index);
+    static int tpaCount(QQmlListProperty<Tpa>* list);
+    static Tpa* tpaAt(QQmlListProperty<Tpa>* list, int index);
+
+    QList<int> ingenicoVendorIds{0x079B, 0x0B00};
+    QList<int> newnoteVendorIds{0x0403, 0x1E0E};
+    QSettings settings;
+    PrintClientThreaded* worker = nullptr;
+    QTimer* printersTimer = nullptr;
+    QTimer* tpasTimer = nullptr;
+    QTimer* versionTimer = nullptr;
+    QTimer* notificationTimer = nullptr;
+    bool ipAddressesReceived = false;
+    bool printersReceived = false;
+    bool tpasReceived = false;
+    bool serverReceived = false;
+    bool started = false;
+    bool m_licenseAccepted = false;
+    bool m_serverActive = false;
+    QString m_securityKey;
+    bool m_compatibilityMode = false;
+    QStringList m_ipAddresses;
+    QList<PrinterPtr> m_printers;
+    QList<TpaPtr> m_tpas;
+    corvane::HttpListener* listener = nullptr;
+    QString m_message;
+    bool m_firstStartup = true;
+    bool hasUpdate = false;
+    bool fetching = false;
+    bool m_isDebugMode = false;
+    QStringList m_debugMessages;
+    QString m_version;
+    QString m_newVersion;
+    QString m_curVersion;
+    QString m_device;
+    QList<NotificationPtr> m_notifications;
+    QNetworkAccessManager networkAccess;
+    QNetworkReply* pendingReply = nullptr;
+    bool versionCheckFailed = false;
+
+    // Guards what the API's threads read: the lists, the key, the strings and flags
+    // below, and the log lines.
+    mutable QMutex dataLock;
+};
+
+#endif

@@ -1,0 +1,58 @@
+#include "printer.h"
+
+#include <QCryptographicHash>
+#include <QMutexLocker>
+#include <QPrinter>
+
+Printer::Printer(const QPrinterInfo& info, QObject* parent) : QObject(parent), info(info)
+{
+    m_available = settings.value(QStringLiteral("printers/%1").arg(getHash()), false).toBool();
+    connect(this, &Printer::availableChanged, this, &Printer::persistAvailability);
+}
+
+QString Printer::name() const
+{
+    QMutexLocker locker(&infoLock);
+    return info.printerName();
+}
+
+bool Printer::state() const
+{
+    QMutexLocker locker(&infoLock);
+    const QPrinter::PrinterState printerState = info.state();
+    return printerState != QPrinter::Aborted && printerState != QPrinter::Error;
+}
+
+void Printer::updateInfo(const QPrinterInfo& newInfo)
+{
+    QMutexLocker locker(&infoLock);
+    info = newInfo;
+}
+
+bool Printer::available() const
+{
+    return m_available;
+}
+
+void Printer::setAvailable(const bool& available)
+{
+    m_available = available;
+    emit availableChanged(m_available);
+}
+
+QString Printer::getHash() const
+{
+    return hashFor(name());
+}
+
+QString Printer::hashFor(const QString& queueName)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(queueName.toLatin1(), QCryptographicHash::Sha1).toBase64());
+}
+
+void Printer::persistAvailability()
+{
+    settings.setValue(QStringLiteral("printers/%1").arg(getHash()), m_available.load());
+    settings.sync();
+}

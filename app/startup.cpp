@@ -1,0 +1,49 @@
+#include "startup.h"
+
+#include "printclient.h"
+
+#include <QLocalSocket>
+#include <QStringList>
+
+bool Startup::isAnotherInstanceRunning(const QString& serverName)
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverName, QIODevice::ReadWrite);
+    return socket.waitForConnected(100);
+}
+
+void Startup::createLocalServer(QLocalServer& server, const QString& serverName)
+{
+    // A socket file left by a crashed instance would make listen() fail.
+    QLocalServer::removeServer(serverName);
+    server.listen(serverName);
+}
+
+QString Startup::translationFile(const QString& localeName, const QString& directory)
+{
+    static const QStringList supported{QStringLiteral("en"), QStringLiteral("es"),
+                                       QStringLiteral("pt")};
+    const QString language = PrintClient::languageOf(localeName);
+    return directory + QStringLiteral("/printclient_") +
+           (supported.contains(language) ? language : QStringLiteral("en"));
+}
+
+bool Startup::shouldHandOver(qint64 kicked, qint64 now)
+{
+    const qint64 age = now - kicked;
+    return age >= 1 && age <= 5;
+}
+
+QSize Startup::windowSize(const QSize& available)
+{
+    // 950 x 700 at most, in that ratio, leaving 100 pixels of the screen free.
+    const int width = available.width() - 100;
+    if (width <= 949) {
+        return QSize(width, width * 700 / 950);
+    }
+    const int height = available.height() - 100;
+    if (height >= 700) {
+        return QSize(950, 700);
+    }
+    return QSize(height * 950 / 700, height);
+}

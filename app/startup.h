@@ -1,0 +1,34 @@
+#ifndef STARTUP_H
+#define STARTUP_H
+
+#include <QLocalServer>
+#include <QSize>
+#include <QString>
+
+/**
+ * The decisions the program makes before the controller exists: whether another
+ * instance runs, which translation to load, whether to hand over to a running instance,
+ * and how large the window is.
+ */
+class Startup
+{
+public:
+    /** Whether a local server of that name answers within 100 ms. */
+    static bool isAnotherInstanceRunning(const QString& serverName);
+    /** Holds the name for this run, so that a later start's probe finds it. */
+    static void createLocalServer(QLocalServer& server, const QString& serverName);
+
+    /** The translation file (without ".qm") for a system locale name such as "pt_BR". */
+    static QString translationFile(const QString& localeName, const QString& directory);
+
+    /**
+     * Whether a running instance declared itself alive 1 to 5 local seconds ago, so that
+     * this start should ask it to show its window and end.
+     */
+    static bool shouldHandOver(qint64 kicked, qint64 now);
+
+    /** The window size for the primary screen's available area. */
+    static QSize windowSize(const QSize& available);
+};
+
+#endif

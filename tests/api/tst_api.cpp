@@ -1,0 +1,462 @@
+// The JSON API over real HTTPS: a controller with the terms accepted serves on a free
+// port with the build's certificate chain; printers are raw queues of the throwaway
+// print system whose device is a socket this test listens on.
+
+#include "httplistener.h"
+#include "printclient.h"
+#include "printer.h"
+#include "rawprinter.h"
+#include "testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+#include <future>
+
+using namespace testsupport;
+
+namespace {
+const QByteArray key = "k3Y+/abcv4.0";
+
+QList<QSslCertificate> rootCertificate()
+{
+    return QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem"));
+}
+
+QJsonObject json(const Response& response)
+{
+    return QJsonDocument::fromJson(response.body).object();
+}
+
+/** A small HTTP server whose answer comes only after a delay (a slow image host). */
+class SlowImageServer : public QTcpServer
+{
+public:
+    explicit SlowImageServer(int delay) : delay(delay)
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = nextPendingConnection();
+            QTimer::singleShot(this->delay, socket, [socket] {
+                QImage image(8, 8, QImage::Format_RGB32);
+                image.fill(Qt::black);
+                QByteArray png;
+                QBuffer buffer(&png);
+                image.save(&buffer, "PNG");
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                              QByteArray::number(png.size()) + "\r\nConnection: close\r\n\r\n" +
+                              png);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    QString address() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/logo.png").arg(serverPort());
+    }
+
+private:
+    int delay;
+};
+} // namespace
+
+class TestApi : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PrintClient> client;
+    std::unique_ptr<RawPrinter> shopPrinter;    // switched on, usable
+    std::unique_ptr<RawPrinter> hiddenPrinter;  // switched off by the user
+    std::unique_ptr<RawPrinter> stoppedPrinter; // switched on, queue disabled
+    quint16 port = 0;
+
+    /** Sends one raw request on its own connection from another thread and returns the answer. */
+    Response call(const QByteArray& raw)
+    {
+        const quint16 serverPort = port;
+        auto answer = std::async(std::launch::async, [raw, serverPort] {
+            HttpClient http(true, rootCertificate());
+            if (!http.connectTo(serverPort, QStringLiteral("localhost"))) {
+                return Response();
+            }
+            http.send(raw);
+            return http.readResponse(20000);
+        });
+        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return answer.get();
+    }
+    static QByteArray request(const QByteArray& method, const QByteArray& path,
+                              const QByteArray& headers = QByteArray(),
+                              const QByteArray& body = QByteArray())
+    {
+        QByteArray raw = method + ' ' + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers;
+        if (!body.isEmpty()) {
+            raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        return raw + "\r\n" + body;
+    }
+    Response post(const QByteArray& path, const QJsonObject& body)
+    {
+        return call(request(
+            "POST", path, "Authorization: Bearer " + key + "\r\nContent-Type: application/json\r\n",
+            QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    }
+    Response get(const QByteArray& pathAndQuery)
+    {
+        return call(request("GET", pathAndQuery, "Authorization: Bearer " + key + "\r\n"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+        probe.close();
+        qputenv("PRINTARRA_PORT", QByteArray::number(port));
+
+        shopPrinter.reset(new RawPrinter);
+        hiddenPrinter.reset(new RawPrinter);
+        stoppedPrinter.reset(new RawPrinter);
+        QVERIFY2(shopPrinter->create(), qPrintable(shopPrinter->error()));
+        QVERIFY2(hiddenPrinter->create(), qPrintable(hiddenPrinter->error()));
+        QVERIFY2(stoppedPrinter->create(), qPrintable(stoppedPrinter->error()));
+        QVERIFY(stoppedPrinter->disable());
+
+        QSettings settings;
+        settings.clear();
+        settings.setValue("licenseAccepted", true);
+        settings.setValue("securityKey", QString::fromLatin1(key));
+        settings.setValue("printers/" + Printer::hashFor(shopPrinter->queueName()), true);
+        settings.setValue("printers/" + Printer::hashFor(stoppedPrinter->queueName()), true);
+        settings.sync();
+
+        client.reset(new PrintClient);
+        client->startup();
+        QVERIFY(client->isStarted());
+        QVERIFY(client->httpListener() && client->httpListener()->isListening());
+    }
+
+    void cleanupTestCase()
+    {
+        client.reset();
+        QTest::qWait(100); // the worker, its listener and the printers go by deferred deletion
+        shopPrinter.reset();
+        hiddenPrinter.reset();
+        stoppedPrinter.reset();
+    }
+
+    void echoesAllowedOrigins_data()
+    {
+        QTest::addColumn<QByteArray>("origin");
+        QTest::addColumn<QByteArray>("allowed");
+        QTest::newRow("web application")
+            << QByteArray("https://app.velora.pt") << QByteArray("https://app.velora.pt");
+        QTest::newRow("localhost with port")
+            << QByteArray("http://localhost:8080") << QByteArray("http://localhost:8080");
+        QTest::newRow("localhost under https")
+            << QByteArray("https://localhost:8080") << QByteArray("https://www.velora.pt");
+        QTest::newRow("look-alike domain")
+            << QByteArray("https://evilvelora.pt") << QByteArray("https://www.velora.pt");
+        QTest::newRow("no origin") << QByteArray() << QByteArray("https://www.velora.pt");
+    }
+    void echoesAllowedOrigins()
+    {
+        QFETCH(QByteArray, origin);
+        QFETCH(QByteArray, allowed);
+        const QByteArray originHeader =
+            origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n";
+        for (const QByteArray& auth : {"Authorization: Bearer " + key + "\r\n", QByteArray()}) {
+            const Response response = call(request("GET", "/getStatus", originHeader + auth));
+            QCOMPARE(response.header("Access-Control-Allow-Origin"), allowed);
+            QCOMPARE(response.header("Vary"), QByteArray("Origin"));
+        }
+    }
+
+    void answersPreflightWithoutKey_data()
+    {
+        QTest::addColumn<QByteArray>("extraHeader");
+        QTest::addColumn<QByteArray>("privateNetwork");
+        QTest::newRow("plain") << QByteArray() << QByteArray();
+        QTest::newRow("private network")
+            << QByteArray("Access-Control-Request-Private-Network: true\r\n") << QByteArray("true");
+    }
+    void answersPreflightWithoutKey()
+    {
+        QFETCH(QByteArray, extraHeader);
+        QFETCH(QByteArray, privateNetwork);
+        const Response response = call(
+            request("OPTIONS", "/sendJob",
+                    "Origin: http://localhost:3000\r\nAccess-Control-Request-Method: POST\r\n" +
+                        extraHeader));
+        QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(response.header("Access-Control-Allow-Methods"), QByteArray("POST, GET, OPTIONS"));
+        QCOMPARE(response.header("Access-Control-Allow-Headers"),
+                 QByteArray("authorization, Authorization, Content-Type"));
+        QCOMPARE(response.header("Access-Control-Max-Age"), QByteArray("86400"));
+        QCOMPARE(response.header("Access-Control-Allow-Origin"),
+                 QByteArray("http://localhost:3000"));
+        QCOMPARE(response.header("Access-Control-Allow-Private-Network"), privateNetwork);
+        QVERIFY(!response.header("Date").isEmpty());
+        QCOMPARE(response.header("Date"), response.header("Date").toUpper());
+        QCOMPARE(response.header("Content-Type"), QByteArray("application/json; charset=UTF-8"));
+        QCOMPARE(response.body, QByteArray());
+    }
+
+    void refusesBrokenJsonBeforeTheKey()
+    {
+        const Response response = call(request(
+            "POST", "/getStatus",
+            "Origin: https://app.velora.pt\r\nContent-Type: application/json\r\n", "{not json"));
+        QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(json(response), (QJsonObject{{"status", false}, {"error", "Invalid Json"}}));
+        QCOMPARE(response.header("Access-Control-Allow-Origin"),
+                 QByteArray("https://app.velora.pt"));
+    }
+
+    void readsTheKeyFromBearerOrField_data()
+    {
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<QByteArray>("fieldKey");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("Bearer and key") << "Bearer " + key << QByteArray() << true;
+        QTest::newRow("two blanks") << "Bearer  " + key << QByteArray() << false;
+        QTest::newRow("three pieces") << "Bearer " + key + " x" << QByteArray() << false;
+        QTest::newRow("wrong key") << QByteArray("Bearer nope") << QByteArray() << false;
+        QTest::newRow("header wins over field") << QByteArray("Bearer nope") << key << false;
+        QTest::newRow("no Bearer word: field used") << "bearer " + key << key << true;
+        QTest::newRow("field only") << QByteArray() << key << true;
+        QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
+    }
+    void readsTheKeyFromBearerOrField()
+    {
+        QFETCH(QByteArray, authorization);
+        QFETCH(QByteArray, fieldKey);
+        QFETCH(bool, accepted);
+        const QByteArray header =
+            authorization.isEmpty() ? QByteArray() : "Authorization: " + authorization + "\r\n";
+        // The same key as a query parameter (URL-encoded) and as a JSON member.
+        const QByteArray query =
+            fieldKey.isEmpty() ? QByteArray() : "?securityKey=" + fieldKey.toPercentEncoding();
+        const Response byParameter = call(request("GET", "/getStatus" + query, header));
+        const QByteArray body =
+            fieldKey.isEmpty() ? QByteArray("{}") : "{\"securityKey\": \"" + fieldKey + "\"}";
+        const Response byJson = call(
+            request("POST", "/getStatus", header + "Content-Type: application/json\r\n", body));
+        for (const Response& response : {byParameter, byJson}) {
+            if (accepted) {
+                QCOMPARE(json(response).value("data").toString(), QString("Device online"));
+            } else {
+                QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 401 Unauthorized"));
+                QCOMPARE(json(response),
+                         (QJsonObject{{"status", false}, {"error", "Invalid security key"}}));
+            }
+        }
+    }
+
+    void choosesParameterOrJsonMode()
+    {
+        const QString shop = shopPrinter->queueName();
+        // Another letter case of the content type means parameter mode: the body is ignored.
+        Response response =
+            call(request("POST", "/getPrinterStatus?printer=" + shop.toUtf8(),
+                         "Authorization: Bearer " + key + "\r\nContent-Type: Application/JSON\r\n",
+                         "{\"printer\": \"nothing\"}"));
+        QCOMPARE(json(response).value("status"), QJsonValue(true));
+        // JSON mode with a charset parameter: the body counts, the query does not.
+        response = call(request("POST", "/getPrinterStatus?printer=" + shop.toUtf8(),
+                                "Authorization: Bearer " + key +
+                                    "\r\nContent-Type: application/json; charset=utf-8\r\n",
+                                "{\"printer\": \"nothing\"}"));
+        QCOMPARE(json(response).value("error"), QJsonValue("Printer not found"));
+        // A JSON bool is not a number: no notifications; 1 is.
+        QVERIFY(
+            !json(post("/getStatus", {{"with_notifications", true}})).contains("notifications"));
+        QVERIFY(
+            json(post("/getStatus", {{"with_notifications", 1}})).value("notifications").isArray());
+        QVERIFY(!json(get("/getStatus?with_notifications=0")).contains("notifications"));
+        QVERIFY(json(get("/getStatus?with_notifications=2")).value("notifications").isArray());
+    }
+
+    void routesExactPathsWithOneTrailingSlash_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("status");
+        QTest::newRow("exact") << QByteArray("/getStatus") << 200;
+        QTest::newRow("one slash") << QByteArray("/getStatus/") << 200;
+        QTest::newRow("two slashes") << QByteArray("/getStatus//") << 404;
+        QTest::newRow("capital") << QByteArray("/GetStatus") << 404;
+        QTest::newRow("unknown") << QByteArray("/print") << 404;
+        QTest::newRow("terminal route") << QByteArray("/getTpas/") << 200;
+    }
+    void routesExactPathsWithOneTrailingSlash()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, status);
+        const Response response = get(path);
+        if (status == 200) {
+            QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+            QCOMPARE(json(response).value("status"), QJsonValue(true));
+        } else {
+            QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 404 Not found"));
+            QCOMPARE(json(response), (QJsonObject{{"status", false}, {"error", "Not found"}}));
+        }
+    }
+
+    void servesThePageOnRootWithoutKey()
+    {
+        const Response response = call(request("GET", "/", "Authorization: Bearer wrong\r\n"));
+        QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(response.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+        QVERIFY(response.body.contains("<h1>Printarra</h1>"));
+        QVERIFY(response.body.contains("a documentação <em>online</em>"));
+    }
+
+    void findsOnlySwitchedOnPrinters()
+    {
+        QJsonArray names = json(get("/getPrinters")).value("data").toArray();
+        QStringList listed;
+        for (const QJsonValue& name : names) {
+            listed << name.toString();
+        }
+        listed.sort();
+        QStringList expected{shopPrinter->queueName(), stoppedPrinter->queueName()};
+        expected.sort();
+        QCOMPARE(listed, expected);
+
+        const auto status = [this](const QString& name) {
+            return json(get("/getPrinterStatus?printer=" + name.toUtf8()));
+        };
+        QCOMPARE(status(shopPrinter->queueName()),
+                 (QJsonObject{
+                     {"status", true}, {"data", true}, {"version", "424"}, {"device", "desktop"}}));
+        QCOMPARE(status(stoppedPrinter->queueName()).value("data"), QJsonValue(false));
+        for (const QString& missing : {hiddenPrinter->queueName(), QString("nothing"), QString()}) {
+            QCOMPARE(status(missing), (QJsonObject{{"status", false},
+                                                   {"error", "Printer not found"},
+                                                   {"version", "424"},
+                                                   {"device", "desktop"}}));
+        }
+    }
+
+    void runsJobsInBothFormats()
+    {
+        const QString shop = shopPrinter->queueName();
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Obrigado pela preferência"}},
+                             QJsonObject{{"op", "cut"}, {"data", "full"}}};
+        QCOMPARE(json(post("/sendJob", {{"printer", shop}, {"job", job}})),
+                 (QJsonObject{{"status", true}, {"data", "Job completed successfully"}}));
+        const QByteArray jobText = QJsonDocument(job).toJson(QJsonDocument::Compact);
+        QCOMPARE(
+            json(get("/sendJob?printer=" + shop.toUtf8() + "&job=" + jobText.toPercentEncoding()))
+                .value("data"),
+            QJsonValue("Job completed successfully"));
+        QVERIFY(shopPrinter->waitForJobs(2));
+        for (const QByteArray& received : shopPrinter->jobs()) {
+            QVERIFY(received.contains("Obrigado pela prefer"));
+            QVERIFY(received.endsWith(QByteArray("\x1d\x56\x42\x0a", 4)));
+        }
+
+        const auto failureOf = [](const QJsonObject& answer) {
+            return answer.value("status").toBool() ? QString() : answer.value("error").toString();
+        };
+        QCOMPARE(failureOf(json(
+                     post("/sendJob", {{"printer", hiddenPrinter->queueName()}, {"job", job}}))),
+                 QString("Printer not found"));
+        QCOMPARE(failureOf(json(
+                     post("/sendJob", {{"printer", stoppedPrinter->queueName()}, {"job", job}}))),
+                 QString("Printer offline or in error state"));
+        // JSON text inside a string is no array.
+        QCOMPARE(failureOf(json(post("/sendJob", {{"printer", shop}, {"job", QString(jobText)}}))),
+                 QString("Job is empty"));
+        QCOMPARE(failureOf(json(get("/sendJob?printer=nothing&job=%7B%22a%22%3A1%7D"))),
+                 QString("Job with incorrect format"));
+    }
+
+    void keepsNotifications()
+    {
+        const QJsonObject sent{{"request_id", 7},
+                               {"terminal_id", 3},
+                               {"status_id", 2},
+                               {"title", "Pedido pronto"},
+                               {"subtitle", "Mesa 4"},
+                               {"lastModifiedBy", "Ana"},
+                               {"date", "2020-01-31T13:45:00"}};
+        QCOMPARE(json(post("/setNotificationOrder", sent)),
+                 (QJsonObject{{"status", true}, {"data", "Notification received"}}));
+        // The same through parameters; numbers that are not numbers become 0.
+        QCOMPARE(json(get("/setNotificationOrder?title=Conta&subtitle=Mesa%205&request_id=x"))
+                     .value("data"),
+                 QJsonValue("Notification received"));
+        QCOMPARE(json(post("/setNotificationOrder", {{"subtitle", "no title"}})),
+                 (QJsonObject{{"status", false}, {"data", "Error receiving notification"}}));
+
+        const QJsonArray listed =
+            json(get("/getStatus?with_notifications=1")).value("notifications").toArray();
+        QVERIFY(listed.size() >= 2);
+        QCOMPARE(listed.at(listed.size() - 2).toObject(), sent);
+        const QJsonObject second = listed.last().toObject();
+        QCOMPARE(second.value("title"), QJsonValue("Conta"));
+        QCOMPARE(second.value("request_id"), QJsonValue(0));
+        QCOMPARE(second.keys().size(), 7);
+    }
+
+    void answersConcurrentRequestsOneAfterTheOther()
+    {
+        // The first request waits a second for its image; the second must not overtake it.
+        SlowImageServer images(1000);
+        const QJsonArray job{QJsonObject{{"op", "image"}, {"data", images.address()}}};
+        const QByteArray printJob =
+            request("POST", "/sendJob",
+                    "Authorization: Bearer " + key + "\r\nContent-Type: application/json\r\n",
+                    QJsonDocument(QJsonObject{{"printer", shopPrinter->queueName()}, {"job", job}})
+                        .toJson(QJsonDocument::Compact));
+        const QByteArray status =
+            request("GET", "/getStatus", "Authorization: Bearer " + key + "\r\n");
+
+        QElapsedTimer clock;
+        clock.start();
+        const quint16 serverPort = port;
+        const auto timed = [serverPort, &clock](QByteArray raw, int startDelay) {
+            QThread::msleep(startDelay);
+            HttpClient http(true, rootCertificate());
+            http.connectTo(serverPort, QStringLiteral("localhost"));
+            http.send(raw);
+            const Response response = http.readResponse(20000);
+            return qMakePair(response.complete, clock.elapsed());
+        };
+        auto first = std::async(std::launch::async, timed, printJob, 0);
+        auto second = std::async(std::launch::async, timed, status, 300);
+        while (second.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready ||
+               first.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        const auto printed = first.get();
+        const auto answered = second.get();
+        QVERIFY(printed.first && answered.first);
+        // Sent 300 ms in, while the job waited for its image: answered only once the job was done.
+        QVERIFY2(answered.second >= 1000,
+                 "the status request was answered while the print job was still running");
+        QVERIFY(printed.second >= 1000);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setOrganizationName(QStringLiteral("Velora"));
+    QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
+    QApplication app(argc, argv);
+    TestApi test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_api.moc"
