@@ -406,6 +406,98 @@ private slots:
         QCOMPARE(second.keys().size(), 7);
     }
 
+    void keepsAPrinterAliveForTheRequestThatUsesIt()
+    {
+        RawPrinter doomed;
+        QVERIFY2(doomed.create(), qPrintable(doomed.error()));
+        {
+            QSettings settings;
+            settings.setValue("printers/" + Printer::hashFor(doomed.queueName()), true);
+        }
+        client->updatePrinters();
+        QVERIFY(json(get("/getPrinters")).value("data").toArray().contains(doomed.queueName()));
+
+        // The job holds the printer while it waits for its image; meanwhile the queue goes
+        // and the refresh drops the printer from the list.
+        SlowImageServer images(1500);
+        const QJsonArray job{QJsonObject{{"op", "image"}, {"data", images.address()}}};
+        const quint16 serverPort = port;
+        const QByteArray raw =
+            request("POST", "/sendJob",
+                    "Authorization: Bearer " + key + "\r\nContent-Type: application/json\r\n",
+                    QJsonDocument(QJsonObject{{"printer", doomed.queueName()}, {"job", job}})
+                        .toJson(QJsonDocument::Compact));
+        auto answer = std::async(std::launch::async, [raw, serverPort] {
+            HttpClient http(true, rootCertificate());
+            http.connectTo(serverPort, QStringLiteral("localhost"));
+            http.send(raw);
+            return http.readResponse(20000);
+        });
+        QTest::qWait(500);
+        QVERIFY(RawPrinter::runTool("lpadmin", {"-x", doomed.queueName()}));
+        client->updatePrinters();
+        QTest::qWait(100); // deferred deletions run here
+        QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(doomed.queueName()));
+        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        QVERIFY(answer.get().complete);
+    }
+
+    void servesWhileListsChange()
+    {
+        // Readers of the printer and notification lists run while the main thread adds and
+        // removes queues, refreshes, and sweeps notifications that are already too old.
+        std::atomic<bool> stop{false};
+        const quint16 serverPort = port;
+        const QByteArray old =
+            QDateTime::currentDateTime().addSecs(-1800).toString("yyyy-MM-ddTHH:mm:ss").toUtf8();
+        const auto hammer = [&stop, serverPort](QByteArray raw) {
+            HttpClient http(true, rootCertificate());
+            if (!http.connectTo(serverPort, QStringLiteral("localhost"))) {
+                return -1;
+            }
+            int answered = 0;
+            while (!stop) {
+                http.send(raw);
+                if (!http.readResponse(20000).complete) {
+                    return -1;
+                }
+                ++answered;
+            }
+            return answered;
+        };
+        const QByteArray auth = "Authorization: Bearer " + key + "\r\n";
+        auto printers =
+            std::async(std::launch::async, hammer, request("GET", "/getPrinters", auth));
+        auto status = std::async(std::launch::async, hammer,
+                                 request("GET", "/getStatus?with_notifications=1", auth));
+        auto pushes = std::async(
+            std::launch::async, hammer,
+            request("GET", "/setNotificationOrder?title=Velha&subtitle=x&date=" + old, auth));
+
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 4000) {
+            {
+                RawPrinter extra;
+                QVERIFY(extra.create());
+                client->updatePrinters();
+                QMetaObject::invokeMethod(client.get(), "checkNotificationDelete");
+                QTest::qWait(20);
+            }
+            client->updatePrinters();
+            QTest::qWait(20);
+        }
+        stop = true;
+        for (auto* future : {&printers, &status, &pushes}) {
+            while (future->wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            }
+            QVERIFY(future->get() > 0);
+        }
+    }
+
     void answersConcurrentRequestsOneAfterTheOther()
     {
         // The first request waits a second for its image; the second must not overtake it.
