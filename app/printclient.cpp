@@ -39,7 +39,13 @@ QSharedPointer<T> shareWithQml(T* object)
 
 PrintClient::PrintClient(QObject* parent) : QObject(parent) {}
 
-PrintClient::~PrintClient() = default;
+PrintClient::~PrintClient()
+{
+    // The connection threads read this controller: stop them before it goes.
+    if (listener) {
+        listener->close();
+    }
+}
 
 void PrintClient::startup()
 {
@@ -105,7 +111,7 @@ QString PrintClient::makeSecurityKey()
 
 QString PrintClient::withVersionSuffix(const QString& key)
 {
-    static const QRegularExpression suffix(QStringLiteral("v\\d\\.\\d$"));
+    static const QRegularExpression suffix(QStringLiteral("v\\d\\.\\d\\z"));
     if (key.contains(suffix)) {
         return key;
     }

@@ -1,6 +1,7 @@
 #ifndef PRINTCLIENT_H
 #define PRINTCLIENT_H
 
+#include "httplistener.h"
 #include "notification.h"
 #include "printer.h"
 #include "tpa.h"
@@ -11,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
 #include <QPrinterInfo>
 #include <QQmlListProperty>
 #include <QSerialPortInfo>
@@ -20,9 +22,6 @@
 
 class PrintClientThreaded;
 class PrintClientRequestHandler;
-namespace corvane {
-class HttpListener;
-}
 
 using TpaPtr = QSharedPointer<Tpa>;
 
@@ -204,7 +203,7 @@ private:
     QStringList m_ipAddresses;
     QList<PrinterPtr> m_printers;
     QList<TpaPtr> m_tpas;
-    corvane::HttpListener* listener = nullptr;
+    QPointer<corvane::HttpListener> listener;
     QString m_message;
     bool m_firstStartup = true;
     bool hasUpdate = false;

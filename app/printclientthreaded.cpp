@@ -9,6 +9,13 @@
 
 PrintClientThreaded::PrintClientThreaded(QObject* parent) : QObject(parent) {}
 
+PrintClientThreaded::~PrintClientThreaded()
+{
+    // The listener's handler threads read its settings object, a sibling made before it:
+    // the listener goes first, joining those threads.
+    qDeleteAll(findChildren<corvane::HttpListener*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
 void PrintClientThreaded::getIPAddresses()
 {
     QList<QHostAddress> addresses;

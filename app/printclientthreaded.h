@@ -22,6 +22,7 @@ class PrintClientThreaded : public QObject
 
 public:
     explicit PrintClientThreaded(QObject* parent = nullptr);
+    ~PrintClientThreaded() override;
 
 signals:
     void onGetAddresses(QList<QHostAddress> addresses);
