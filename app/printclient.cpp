@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
+#include <functional>
 
 namespace {
 // Objects on the controller's lists are shared with the API's threads. Whoever lets go
@@ -442,30 +443,50 @@ void PrintClient::onGetIPAddresses(const QList<QHostAddress>& addresses)
     checkStarted();
 }
 
+template<typename Entry, typename Item, typename Same>
+PrintClient::ListRefresh PrintClient::refreshList(const QList<Entry>& current,
+                                                  const QList<Item>& enumeration, Same same)
+{
+    ListRefresh refresh;
+    QVector<bool> toAdd(enumeration.size(), true);
+    for (const Entry& entry : current) {
+        bool found = false;
+        for (int j = 0; j < enumeration.size() && !found; ++j) {
+            if (toAdd.at(j) && same(entry, enumeration.at(j))) {
+                toAdd[j] = false;
+                found = true;
+            }
+        }
+        refresh.survives.append(found);
+    }
+    for (int j = 0; j < enumeration.size(); ++j) {
+        if (toAdd.at(j)) {
+            refresh.added.append(j);
+        }
+    }
+    return refresh;
+}
+
 void PrintClient::onGetPrinters(const QList<QPrinterInfo>& printers)
 {
     // Survivors keep their objects (and the screens' bindings to them) in their order;
     // new queues follow in enumeration order.
-    QVector<bool> toAdd(printers.size(), true);
-    QList<PrinterPtr> updated;
-    for (const PrinterPtr& printer : qAsConst(m_printers)) {
-        bool found = false;
-        for (int j = 0; j < printers.size(); ++j) {
-            if (toAdd.at(j) && printers.at(j).printerName() == printer->name()) {
-                toAdd[j] = false;
-                found = true;
-                printer->updateInfo(printers.at(j)); // its state may have changed
-                break;
+    const ListRefresh refresh =
+        refreshList(m_printers, printers, [](const PrinterPtr& printer, const QPrinterInfo& info) {
+            if (info.printerName() != printer->name()) {
+                return false;
             }
-        }
-        if (found) {
-            updated.append(printer);
+            printer->updateInfo(info); // its state may have changed
+            return true;
+        });
+    QList<PrinterPtr> updated;
+    for (int i = 0; i < m_printers.size(); ++i) {
+        if (refresh.survives.at(i)) {
+            updated.append(m_printers.at(i));
         }
     }
-    for (int j = 0; j < printers.size(); ++j) {
-        if (toAdd.at(j)) {
-            updated.append(shareWithQml(new Printer(printers.at(j))));
-        }
+    for (const int j : refresh.added) {
+        updated.append(shareWithQml(new Printer(printers.at(j))));
     }
     {
         QMutexLocker locker(&dataLock);
@@ -491,32 +512,50 @@ int PrintClient::tpaTypeFor(int vendorIdentifier) const
     return 0;
 }
 
-void PrintClient::onGetTpas(const QList<QSerialPortInfo>& ports)
+PrintClient::PortDescription PrintClient::describe(const QSerialPortInfo& port)
 {
-    QVector<bool> toAdd(ports.size(), true);
-    QList<TpaPtr> updated;
-    for (const TpaPtr& tpa : qAsConst(m_tpas)) {
-        const QSerialPortInfo known = tpa->tpa();
-        bool found = false;
-        for (int j = 0; j < ports.size(); ++j) {
-            const QSerialPortInfo& port = ports.at(j);
-            if (toAdd.at(j) && port.vendorIdentifier() == known.vendorIdentifier() &&
-                port.productIdentifier() == known.productIdentifier() &&
-                port.portName() == known.portName()) {
-                toAdd[j] = false;
-                found = true;
-                break;
-            }
-        }
-        if (found) {
-            updated.append(tpa);
+    return PortDescription{port.vendorIdentifier(), port.productIdentifier(), port.portName()};
+}
+
+QVector<QPair<int, int>> PrintClient::newTerminals(const QList<PortDescription>& current,
+                                                   const QList<PortDescription>& ports,
+                                                   QVector<bool>* survives) const
+{
+    const ListRefresh refresh = refreshList(current, ports, std::equal_to<PortDescription>());
+    if (survives) {
+        *survives = refresh.survives;
+    }
+    QVector<QPair<int, int>> created;
+    for (const int j : refresh.added) {
+        const int type = tpaTypeFor(ports.at(j).vendorIdentifier);
+        if (type != 0) {
+            created.append(qMakePair(j, type));
         }
     }
-    for (int j = 0; j < ports.size(); ++j) {
-        const int type = tpaTypeFor(ports.at(j).vendorIdentifier());
-        if (toAdd.at(j) && type != 0) {
-            updated.append(shareWithQml(new Tpa(ports.at(j), type)));
+    return created;
+}
+
+void PrintClient::onGetTpas(const QList<QSerialPortInfo>& ports)
+{
+    QList<PortDescription> current;
+    for (const TpaPtr& tpa : qAsConst(m_tpas)) {
+        current.append(describe(tpa->tpa()));
+    }
+    QList<PortDescription> enumeration;
+    for (const QSerialPortInfo& port : ports) {
+        enumeration.append(describe(port));
+    }
+    QVector<bool> survives;
+    const QVector<QPair<int, int>> created = newTerminals(current, enumeration, &survives);
+
+    QList<TpaPtr> updated;
+    for (int i = 0; i < m_tpas.size(); ++i) {
+        if (survives.at(i)) {
+            updated.append(m_tpas.at(i));
         }
+    }
+    for (const auto& portAndType : created) {
+        updated.append(shareWithQml(new Tpa(ports.at(portAndType.first), portAndType.second)));
     }
     {
         QMutexLocker locker(&dataLock);
@@ -527,6 +566,15 @@ void PrintClient::onGetTpas(const QList<QSerialPortInfo>& ports)
     tpasReceived = true;
     checkStarted();
     tpasTimer->start(tpaRefreshInterval);
+}
+
+void PrintClient::addTpa(Tpa* tpa)
+{
+    {
+        QMutexLocker locker(&dataLock);
+        m_tpas.append(shareWithQml(tpa));
+    }
+    emit tpasChanged();
 }
 
 void PrintClient::onGetServer(corvane::HttpListener* listener)

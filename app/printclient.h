@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
+#include <QVector>
 
 class PrintClientThreaded;
 class PrintClientRequestHandler;
@@ -132,6 +133,47 @@ public:
 
     /** The terminal type of a serial port by its USB vendor id: 1, 2, or 0 for none. */
     int tpaTypeFor(int vendorIdentifier) const;
+
+    /**
+     * What a refresh keeps and adds: an entry of the current list survives when the new
+     * enumeration still has an unmatched item equal to it; every enumeration item that
+     * matched nothing is new. The same rule serves printers and terminals.
+     */
+    struct ListRefresh
+    {
+        QVector<bool> survives; // per current entry
+        QVector<int> added;     // enumeration indices, in enumeration order
+    };
+    template<typename Entry, typename Item, typename Same>
+    static ListRefresh refreshList(const QList<Entry>& current, const QList<Item>& enumeration,
+                                   Same same);
+
+    /** A serial port as the terminal list tells ports apart. */
+    struct PortDescription
+    {
+        int vendorIdentifier = 0;
+        int productIdentifier = 0;
+        QString portName;
+        bool operator==(const PortDescription& other) const
+        {
+            return vendorIdentifier == other.vendorIdentifier &&
+                   productIdentifier == other.productIdentifier && portName == other.portName;
+        }
+    };
+    static PortDescription describe(const QSerialPortInfo& port);
+    /**
+     * The terminal list's refresh on port descriptions: which current terminals survive and
+     * which ports become new terminals, with their types (ports of other vendors are left out).
+     */
+    QVector<QPair<int, int>> newTerminals(const QList<PortDescription>& current,
+                                          const QList<PortDescription>& ports,
+                                          QVector<bool>* survives) const;
+
+    /**
+     * Puts a terminal on the list that the serial port enumeration cannot describe. Tests use
+     * it for a terminal on a pseudo-terminal; the next refresh drops it like an unplugged port.
+     */
+    void addTpa(Tpa* tpa);
 
 signals:
     void startedChanged(bool);

@@ -4,6 +4,7 @@
 #include "tpaworkernewnote.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -18,7 +19,8 @@ const QByteArray newnotePurchaseTags("\x0B\x9F\x1C\x00\x9A\x00\x9F\x21\x00\x9F\x
 } // namespace
 
 Tpa::Tpa(const QSerialPortInfo& port, int type, QObject* parent, const QString& devicePath)
-    : QObject(parent), m_thread(new QThread), m_tpa(port), m_vendorId(type)
+    : QObject(parent), m_thread(new QThread), m_tpa(port), m_vendorId(type),
+      m_devicePath(devicePath)
 {
     m_available = m_settings.value(QStringLiteral("tpa/%1").arg(getHash()), true).toBool();
 
@@ -87,6 +89,9 @@ void Tpa::setAvailable(bool const& available)
 
 bool Tpa::state() const
 {
+    // A device node that only tests name (a pseudo-terminal) is present while it exists.
+    if (!m_devicePath.isEmpty())
+        return QFileInfo::exists(m_devicePath);
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& port : ports) {
         if (port.portName() == m_tpa.portName())

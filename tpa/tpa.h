@@ -95,6 +95,7 @@ private:
     QThread* m_thread;
     QSerialPortInfo m_tpa;
     int m_vendorId;
+    QString m_devicePath; // tests only: the device node the worker opens instead of the port
     bool m_available;
     QSettings m_settings;
     QString m_lastStatus;
