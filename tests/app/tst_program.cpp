@@ -38,7 +38,10 @@ public:
                            QStringLiteral("http://127.0.0.1:1"));
         environment.insert(QStringLiteral("PRINTARRA_PORT"),
                            QString::number(port ? port : freePort()));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // No display at all: the program must choose a headless platform by itself.
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            environment.remove(QLatin1String(name));
+        }
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
