@@ -4,6 +4,7 @@
 
 #include "httplistener.h"
 #include "printclient.h"
+#include "testenv.h"
 #include "printer.h"
 #include "rawprinter.h"
 #include "testsupport.h"
@@ -538,17 +539,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QCoreApplication::setOrganizationName(QStringLiteral("Velora"));
-    QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
-    QApplication app(argc, argv);
-    TestApi test;
-    return QTest::qExec(&test, argc, argv);
-}
+APP_TEST_MAIN(TestApi)
 
 #include "tst_api.moc"

@@ -2,6 +2,7 @@
 // started connector to a receipt at the printer, over HTTPS and the throwaway print system.
 
 #include "printclient.h"
+#include "testenv.h"
 #include "printer.h"
 #include "rawprinter.h"
 #include "testsupport.h"
@@ -211,17 +212,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    qputenv("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QCoreApplication::setOrganizationName(QStringLiteral("Velora"));
-    QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
-    QApplication app(argc, argv);
-    TestProgram test;
-    return QTest::qExec(&test, argc, argv);
-}
+APP_TEST_MAIN(TestProgram)
 
 #include "tst_program.moc"
