@@ -4,9 +4,9 @@
 
 #include "httplistener.h"
 #include "printclient.h"
-#include "testenv.h"
 #include "printer.h"
 #include "rawprinter.h"
+#include "testenv.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -115,6 +115,7 @@ private:
 private slots:
     void initTestCase()
     {
+        keepThreadLogsOutOfTestLog();
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         port = probe.serverPort();

@@ -2,9 +2,9 @@
 // started connector to a receipt at the printer, over HTTPS and the throwaway print system.
 
 #include "printclient.h"
-#include "testenv.h"
 #include "printer.h"
 #include "rawprinter.h"
+#include "testenv.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -113,6 +113,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { keepThreadLogsOutOfTestLog(); }
+
     void secondStartExitsWithoutWritingSettings()
     {
         QTemporaryDir firstConfig, secondConfig, sharedTemp;

@@ -12,9 +12,30 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <cstdio>
 #include <memory>
 
 namespace testsupport {
+
+/**
+ * QtTest's log is not safe for messages from other threads while the main thread moves
+ * between test rows (it reads the current row's name, which may be freed meanwhile).
+ * Call this in initTestCase of a suite whose servers log from their own threads: their
+ * messages go straight to standard error, the main thread's still to the test log.
+ */
+inline void keepThreadLogsOutOfTestLog()
+{
+    static QtMessageHandler testLog = nullptr;
+    testLog = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+                testLog(type, context, message);
+            } else if (type != QtDebugMsg) {
+                fprintf(stderr, "%s\n", qPrintable(message));
+            }
+        });
+}
 
 /** A settings object backed by an INI file in a temporary folder. */
 class TempSettings

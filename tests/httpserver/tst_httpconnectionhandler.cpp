@@ -39,6 +39,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { keepThreadLogsOutOfTestLog(); }
+
     void initTestCase_data()
     {
         QTest::addColumn<bool>("tls");

@@ -37,6 +37,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { keepThreadLogsOutOfTestLog(); }
+
     void init()
     {
         settings.reset(new TempSettings);
