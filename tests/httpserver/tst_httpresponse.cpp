@@ -7,49 +7,37 @@
 
 #include <QThread>
 #include <QtTest>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 using corvane::HttpCookie;
 using corvane::HttpResponse;
-
-Q_DECLARE_METATYPE(HttpCookie)
 
 namespace {
 
 // Plays one step of a scripted request handler:
 // "h<name>=<value>" sets a header, "n<name>=<int>" a numeric header, "s<code> <text>" the status,
-// "w<data>" writes a part, "l<data>" the last part, "r<url>" redirects.
+// "c<text>" sets the cookie parsed from the text, "w<data>" writes a part, "l<data>" the last
+// part, "r<url>" redirects.
 void play(HttpResponse& response, const QByteArray& step)
 {
-    const char kind = step.at(0);
     const QByteArray arg = step.mid(1);
-    const int equals = arg.indexOf('=');
-    switch (kind) {
+    const QByteArray name = arg.left(arg.indexOf('=')), value = arg.mid(arg.indexOf('=') + 1);
+    switch (step.at(0)) {
     case 'h':
-        response.setHeader(arg.left(equals), arg.mid(equals + 1));
-        break;
+        return response.setHeader(name, value);
     case 'n':
-        response.setHeader(arg.left(equals), arg.mid(equals + 1).toInt());
-        break;
+        return response.setHeader(name, value.toInt());
     case 's':
-        response.setStatus(arg.left(3).toInt(), arg.mid(4));
-        break;
+        return response.setStatus(arg.left(3).toInt(), arg.mid(4));
+    case 'c':
+        return response.setCookie(HttpCookie(arg));
     case 'w':
-        response.write(arg, false);
-        break;
     case 'l':
-        response.write(arg, true);
-        break;
+        return response.write(arg, step.at(0) == 'l');
     case 'r':
-        response.redirect(arg);
-        break;
-    default:
-        QFAIL("unknown step");
+        return response.redirect(arg);
     }
+    QFAIL("unknown step");
 }
 
 } // namespace
@@ -61,13 +49,9 @@ class TestHttpResponse : public QObject
 private slots:
     void wire_data();
     void wire();
-    void cookiesOnWire();
-    void lifecycle();
     void largeBodyArrivesComplete_data();
     void largeBodyArrivesComplete();
     void clientThatStopsReadingIsDropped();
-    void cookieRendering_data();
-    void cookieRendering();
     void cookieFromText_data();
     void cookieFromText();
     void splitCSV_data();
@@ -80,27 +64,15 @@ void TestHttpResponse::wire_data()
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray ok = "HTTP/1.1 200 OK\r\n";
-    const QByteArray chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
-    QTest::newRow("single last part")
-        << QByteArrayList{"lhello"} << ok + "Content-Length: 5\r\n\r\nhello";
-    QTest::newRow("empty last part") << QByteArrayList{"l"} << ok + "Content-Length: 0\r\n\r\n";
-    QTest::newRow("own length replaced")
+    QTest::newRow("single last part, own length replaced")
         << QByteArrayList{"hContent-Length=99", "lhello"} << ok + "Content-Length: 5\r\n\r\nhello";
-    QTest::newRow("part then empty last")
-        << QByteArrayList{"whello", "l"} << chunked + "5\r\nhello\r\n0\r\n\r\n";
-    QTest::newRow("26 bytes are 1a") << QByteArrayList{"wabcdefghijklmnopqrstuvwxyz", "l"}
-                                     << chunked + "1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
-    QTest::newRow("data in the last part")
-        << QByteArrayList{"wab", "lcde"} << chunked + "2\r\nab\r\n3\r\ncde\r\n0\r\n\r\n";
-    QTest::newRow("empty part sends only headers")
-        << QByteArrayList{"w", "w", "wx", "l"} << chunked + "1\r\nx\r\n0\r\n\r\n";
-    QTest::newRow("keep-alive is chunked")
-        << QByteArrayList{"hConnection=keep-alive", "wab", "l"}
-        << ok + "Connection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n";
-    QTest::newRow("close is raw") << QByteArrayList{"hConnection=close", "wab", "lcd"}
-                                  << ok + "Connection: close\r\n\r\nabcd";
-    QTest::newRow("lower-case close is raw")
-        << QByteArrayList{"hconnection=CLOSE", "wab", "l"} << ok + "connection: CLOSE\r\n\r\nab";
+    // An empty part sends only the headers, not an early end; 26 bytes are announced as 1a.
+    QTest::newRow("several parts are chunked")
+        << QByteArrayList{"w", "wabcdefghijklmnopqrstuvwxyz", "lcde"}
+        << ok + "Transfer-Encoding: chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\ncde\r\n"
+                "0\r\n\r\n";
+    QTest::newRow("close is raw, in any case") << QByteArrayList{"hconnection=CLOSE", "wab", "lcd"}
+                                               << ok + "connection: CLOSE\r\n\r\nabcd";
     QTest::newRow("headers in byte order of names")
         << QByteArrayList{"hContent-Type=text/plain",
                           "hx-lower=1",
@@ -115,10 +87,21 @@ void TestHttpResponse::wire_data()
         << QByteArrayList{"s404 Not Found", "wa", "hX-Late=1", "s500 Late", "lb"}
         << QByteArray("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: "
                       "chunked\r\n\r\n1\r\na\r\n1\r\nb\r\n0\r\n\r\n");
+    QTest::newRow("cookies with attributes in order")
+        << QByteArrayList{"hContent-Type=text/plain",
+                          "cb=v; Secure; HttpOnly; Path=/p; Max-Age=60; Domain=example.org; "
+                          "Comment=c",
+                          "ca=1",
+                          "ca=2",
+                          "wx",
+                          "clate=1",
+                          "l"}
+        << ok + "Content-Type: text/plain\r\nTransfer-Encoding: chunked\r\nSet-Cookie: a=2; "
+                "Version=1\r\nSet-Cookie: b=v; Comment=c; Domain=example.org; Max-Age=60; "
+                "Path=/p; Secure; HttpOnly; Version=1\r\n\r\n1\r\nx\r\n0\r\n\r\n";
     QTest::newRow("redirect") << QByteArrayList{"r/login?next=%2F"}
-                              << QByteArray(
-                                     "HTTP/1.1 303 See Other\r\nContent-Length: 8\r\nLocation: "
-                                     "/login?next=%2F\r\n\r\nRedirect");
+                              << QByteArray("HTTP/1.1 303 See Other\r\nContent-Length: 8\r\n"
+                                            "Location: /login?next=%2F\r\n\r\nRedirect");
 }
 
 void TestHttpResponse::wire()
@@ -133,46 +116,6 @@ void TestHttpResponse::wire()
     }
     QVERIFY(response.hasSentLastPart());
     QCOMPARE(pair.receive(), expected);
-}
-
-void TestHttpResponse::cookiesOnWire()
-{
-    testsupport::SocketPair pair;
-    HttpResponse response(pair.serverSide.get());
-    response.setHeader("Content-Type", "text/plain");
-    response.setCookie(HttpCookie("b", "v", 60, "/p", "c", "example.org", true, true));
-    response.setCookie(HttpCookie("a", "1", 0));
-    response.setCookie(HttpCookie("a", "2", 0));   // replaces the first "a"
-    response.setCookie(HttpCookie("", "lost", 0)); // no name: ignored
-    QCOMPARE(response.getCookies().keys(), QByteArrayList({"a", "b"}));
-    response.write("x", false);
-    response.setCookie(HttpCookie("late", "1", 0)); // after the headers went out
-    response.write("", true);
-
-    QCOMPARE(pair.receive(),
-             QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: "
-                        "chunked\r\nSet-Cookie: a=2; Version=1\r\nSet-Cookie: b=v; Comment=c; "
-                        "Domain=example.org; Max-Age=60; Path=/p; Secure; HttpOnly; "
-                        "Version=1\r\n\r\n1\r\nx\r\n0\r\n\r\n"));
-}
-
-void TestHttpResponse::lifecycle()
-{
-    testsupport::SocketPair pair;
-    HttpResponse response(pair.serverSide.get());
-    QCOMPARE(response.getStatusCode(), 200);
-    QVERIFY(response.isConnected());
-    QVERIFY(!response.hasSentLastPart());
-    response.setStatus(404, "Not Found");
-    QCOMPARE(response.getStatusCode(), 404);
-
-    // A client that went away: writing sends nothing, reports nothing and does not hang.
-    pair.serverSide->close();
-    QVERIFY(!response.isConnected());
-    response.write("gone", false);
-    response.write("", true);
-    QVERIFY(response.hasSentLastPart());
-    QCOMPARE(pair.receive(), QByteArray());
 }
 
 void TestHttpResponse::largeBodyArrivesComplete_data()
@@ -233,72 +176,17 @@ void TestHttpResponse::largeBodyArrivesComplete()
 void TestHttpResponse::clientThatStopsReadingIsDropped()
 {
     testsupport::SocketPair pair; // its client never reads
-    QTcpSocket* socket = pair.serverSide.get();
-    HttpResponse response(socket);
+    HttpResponse response(pair.serverSide.get());
     response.setWriteTimeout(300);
-
-    // Should a write wait without bound, end the program with a clear message instead of
-    // leaving it hanging.
-    std::mutex mutex;
-    std::condition_variable condition;
-    bool finished = false;
-    std::thread watchdog([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!condition.wait_for(lock, std::chrono::seconds(25), [&] { return finished; })) {
-            qFatal("a write to a client that does not read did not return within 25 s");
-        }
-    });
-
     QElapsedTimer timer;
     timer.start();
-    const QByteArray part(1024 * 1024, 'x');
     for (int i = 0; i < 64; ++i) {
-        response.write(part, false);
+        response.write(QByteArray(1024 * 1024, 'x'), false);
     }
     response.write(QByteArray(), true);
-    const qint64 elapsed = timer.elapsed();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        finished = true;
-    }
-    condition.notify_one();
-    watchdog.join();
-
-    QVERIFY2(elapsed < 15000, QByteArray::number(elapsed));
-    QCOMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY2(timer.elapsed() < 15000, QByteArray::number(timer.elapsed()));
+    QCOMPARE(pair.serverSide->state(), QAbstractSocket::UnconnectedState);
     QVERIFY(!response.isConnected());
-}
-
-void TestHttpResponse::cookieRendering_data()
-{
-    QTest::addColumn<HttpCookie>("cookie");
-    QTest::addColumn<QByteArray>("expected");
-
-    HttpCookie pathOnly("a", "b", 0, "/");
-    pathOnly.setHttpOnly(true);
-    QTest::newRow("path and http-only")
-        << pathOnly << QByteArray("a=b; Path=/; HttpOnly; Version=1");
-    QTest::newRow("all attributes")
-        << HttpCookie("s", "x y", 60, "/p", "note", "example.org", true, true)
-        << QByteArray("s=x y; Comment=note; Domain=example.org; Max-Age=60; Path=/p; Secure; "
-                      "HttpOnly; Version=1");
-    HttpCookie set;
-    set.setName("n");
-    set.setValue("v;w");
-    set.setMaxAge(-1);
-    set.setSecure(true);
-    set.setDomain("d");
-    set.setComment("c");
-    QTest::newRow("setters, negative max age")
-        << set << QByteArray("n=v;w; Comment=c; Domain=d; Max-Age=-1; Secure; Version=1");
-    QTest::newRow("default") << HttpCookie() << QByteArray("=; Version=1");
-}
-
-void TestHttpResponse::cookieRendering()
-{
-    QFETCH(HttpCookie, cookie);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(cookie.toByteArray(), expected);
 }
 
 void TestHttpResponse::cookieFromText_data()
