@@ -128,6 +128,14 @@ void TpaWorker::bytesWritten(qint64 bytes)
 void TpaWorker::errorOcurred(QSerialPort::SerialPortError error)
 {
     qDebug() << "error ocurred" << errorName(error);
+    if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) &&
+        serialPort->isOpen()) {
+        // The line is gone (unplugged): a port left open reports the same error again at
+        // once, for ever, and keeps a core busy. The terminal list drops the terminal on its
+        // next refresh; until then a running transaction ends by its own time limit.
+        serialPort->close();
+        return;
+    }
     if (error != QSerialPort::TimeoutError || !transactionTimer)
         return;
 
