@@ -52,12 +52,20 @@ public:
         }
     }
 
-    // Waits up to timeoutMs for count bytes; the caller's event loop keeps running meanwhile.
+    // Waits up to timeoutMs for count bytes, running the caller's event loop meanwhile.
     QByteArray read(int count, int timeoutMs = 5000)
     {
         const QDeadlineTimer deadline(timeoutMs);
-        while (m_pending.size() < count && !deadline.hasExpired())
-            fill();
+        while (m_pending.size() < count && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            pollfd pfd{m_master, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t n = ::poll(&pfd, 1, 5) > 0 ? ::read(m_master, buffer, sizeof buffer) : 0;
+            if (n > 0)
+                m_pending.append(buffer, int(n));
+            else if (n < 0)
+                ::usleep(5000); // EIO while nobody holds the slave open
+        }
         const QByteArray result = m_pending.left(count);
         m_pending.remove(0, result.size());
         return result;
@@ -67,18 +75,6 @@ public:
     QByteArray readFor(int ms) { return read(INT_MAX, ms); }
 
 private:
-    void fill()
-    {
-        QCoreApplication::processEvents();
-        pollfd pfd{m_master, POLLIN, 0};
-        char buffer[4096];
-        const ssize_t n = ::poll(&pfd, 1, 5) > 0 ? ::read(m_master, buffer, sizeof buffer) : 0;
-        if (n > 0)
-            m_pending.append(buffer, int(n));
-        else if (n < 0)
-            ::usleep(5000); // EIO while nobody holds the slave open
-    }
-
     int m_master = -1;
     QString m_slavePath;
     QByteArray m_pending;
