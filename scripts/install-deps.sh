@@ -19,6 +19,8 @@ PACKAGES=(
     cups cups-client cups-daemon libcups2-dev
     # TLS material, headless display, benchmarks
     openssl ca-certificates xvfb xauth wrk
+    # the trust command (certutil)
+    libnss3-tools
 )
 
 missing=()

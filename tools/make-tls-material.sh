@@ -8,7 +8,11 @@ set -euo pipefail
 out=${1:?usage: make-tls-material.sh OUTDIR}
 mkdir -p "$out"
 cd "$out"
-[ -s kvr.key ] && [ -s kvr.cert ] && [ -s rootca.pem ] && exit 0
+if [ -s kvr.key ] && [ -s kvr.cert ] && [ -s rootca.pem ]; then
+    # The certificates are public (printarra-trust reads the CA as any user); the keys are not.
+    chmod 644 rootca.pem kvr.cert
+    exit 0
+fi
 
 umask 077
 tmp=$(mktemp -d)
@@ -41,4 +45,5 @@ umask 022
 cp "$tmp/rootca.key" "$tmp/kvr.key" .
 chmod 600 rootca.key kvr.key
 cp "$tmp/rootca.pem" "$tmp/kvr.cert" .
+chmod 644 rootca.pem kvr.cert
 echo "make-tls-material: new key pair and certificate chain in $out"
