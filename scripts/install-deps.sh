@@ -19,8 +19,8 @@ PACKAGES=(
     cups cups-client cups-daemon libcups2-dev
     # TLS material, headless display, benchmarks
     openssl ca-certificates xvfb xauth wrk
-    # the trust command (certutil)
-    libnss3-tools
+    # the trust command (certutil), the package and its icons
+    libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
 )
 
 missing=()
