@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Makes the connector's TLS material in the folder given as the only argument:
-#   rootca.key, rootca.pem   a local root CA (kept so that it can be trusted by browsers)
+#   rootca.key, rootca.pem   a local root CA (kept so that it can be trusted by browsers); it
+#                            can only vouch for localhost and the loopback addresses, so a
+#                            stolen key cannot impersonate any other site to a trusting browser
 #   kvr.key                  the server's RSA private key, PEM "RSA PRIVATE KEY"
 #   kvr.cert                 server certificate (localhost, 127.0.0.1, ::1) followed by the root CA
 # Existing files are kept: the key pair only changes when the folder is emptied.
@@ -23,6 +25,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
     -subj "/O=Printarra/CN=Printarra Local Root CA $(hostname -s 2>/dev/null || echo local) $(date +%Y%m%d%H%M%S)" \
     -addext "basicConstraints=critical,CA:TRUE,pathlen:0" \
     -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -addext "nameConstraints=critical,permitted;DNS:localhost,permitted;IP:127.0.0.0/255.0.0.0,permitted;IP:::1/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff" \
     -addext "subjectKeyIdentifier=hash" 2>/dev/null
 
 openssl genrsa -traditional -out "$tmp/kvr.key" 2048 2>/dev/null
