@@ -21,6 +21,8 @@ PACKAGES=(
     openssl ca-certificates xvfb xauth wrk
     # the trust command (certutil), the package and its icons
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
+    # a real browser against the program
+    chromium curl
 )
 
 missing=()
