@@ -25,32 +25,7 @@ trap cleanup EXIT
 "$root/scripts/cups-sandbox.sh" start "$work/cups" "$work/run" >/dev/null
 
 # A socket printer that notes when each job's last byte arrived.
-python3 - "$work" >"$work/sink.port" <<'PY' &
-import socket, sys, time, threading
-work = sys.argv[1]
-server = socket.socket()
-server.bind(("127.0.0.1", 0))
-server.listen(16)
-print(server.getsockname()[1], flush=True)
-def serve(conn):
-    received = bytearray()
-    last = time.time()
-    while True:
-        data = conn.recv(65536)
-        if not data:
-            break
-        received += data
-        last = time.time()
-    # The backend has shut its side down and waits for the printer to close.
-    conn.close()
-    with open(work + "/last.bin", "wb") as job:
-        job.write(received)
-    with open(work + "/arrivals", "a") as log:
-        log.write("%.6f %d\n" % (last, len(received)))
-while True:
-    conn, _ = server.accept()
-    threading.Thread(target=serve, args=(conn,), daemon=True).start()
-PY
+python3 "$root/tools/socket-printer.py" "$work" >"$work/sink.port" &
 sink=$!
 for _ in $(seq 1 100); do
     [ -s "$work/sink.port" ] && break
@@ -119,7 +94,7 @@ done
 grep -q '"Job completed successfully"' "$work/answer.json" || { cat "$work/answer.json"; exit 1; }
 cp "$work/arrivals" "$work/api-arrivals"
 # The same ESC/POS bytes handed to the print system by lp, for comparison.
-cp "$work/last.bin" "$work/receipt.bin"
+cp "$(ls -t "$work"/job*.bin | head -1)" "$work/receipt.bin"
 echo "receipt: $(stat -c %s "$work/receipt.bin") bytes of ESC/POS"
 : >"$work/arrivals"
 for run in $(seq 1 ${BENCH_RUNS:-20}); do

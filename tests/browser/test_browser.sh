@@ -34,29 +34,7 @@ trap cleanup EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # A socket printer: each job's bytes go to a file of their own.
-python3 - "$work" >"$work/printer.port" <<'PY' &
-import socket, sys, threading
-work = sys.argv[1]
-server = socket.socket()
-server.bind(("127.0.0.1", 0))
-server.listen(8)
-print(server.getsockname()[1], flush=True)
-count = 0
-def serve(conn, number):
-    data = bytearray()
-    while True:
-        chunk = conn.recv(65536)
-        if not chunk:
-            break
-        data += chunk
-    conn.close()  # the backend waits for the printer to close after sending
-    with open("%s/job%d.bin" % (work, number), "wb") as job:
-        job.write(data)
-while True:
-    conn, _ = server.accept()
-    count += 1
-    threading.Thread(target=serve, args=(conn, count), daemon=True).start()
-PY
+python3 "$(dirname "$0")/../../tools/socket-printer.py" "$work" >"$work/printer.port" &
 pids+=($!)
 for _ in $(seq 1 50); do [ -s "$work/printer.port" ] && break; sleep 0.1; done
 lpadmin -h "$CUPS_SERVER" -p "$queue" -E -v "socket://127.0.0.1:$(cat "$work/printer.port")"
