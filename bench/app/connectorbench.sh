@@ -64,7 +64,22 @@ for path in ${BENCH_PATHS-/getStatus /getPrinters}; do
     done
 done
 
-echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (20 runs)"
+# Runs a command BENCH_RUNS times, noting each start in FILE and waiting until that run's
+# job has reached the printer.
+timed_runs() {
+    local starts=$1
+    shift
+    for run in $(seq 1 "${BENCH_RUNS:-20}"); do
+        date +%s.%N >>"$starts"
+        "$@" >/dev/null
+        for _ in $(seq 1 6000); do
+            [ "$(wc -l <"$work/arrivals")" -ge "$run" ] && break
+            sleep 0.01
+        done
+    done
+}
+
+echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (${BENCH_RUNS:-20} runs)"
 python3 - "$work" <<'PY'
 import base64, json, struct, sys, zlib
 work = sys.argv[1]
@@ -81,31 +96,15 @@ job.append({"op": "cut", "data": "full"})
 json.dump({"printer": "benchprinter", "job": job}, open(work + "/job.json", "w"))
 PY
 : >"$work/arrivals"
-for run in $(seq 1 ${BENCH_RUNS:-20}); do
-    start=$(date +%s.%N)
-    curl -sk -o "$work/answer.json" -H "Authorization: Bearer $key" -H "Content-Type: application/json" \
-        --data-binary @"$work/job.json" "$url/sendJob"
-    echo "$start" >>"$work/starts"
-    for _ in $(seq 1 6000); do
-        [ "$(wc -l <"$work/arrivals")" -ge "$run" ] && break
-        sleep 0.01
-    done
-done
+timed_runs "$work/starts" curl -sk -o "$work/answer.json" -H "Authorization: Bearer $key" \
+    -H "Content-Type: application/json" --data-binary @"$work/job.json" "$url/sendJob"
 grep -q '"Job completed successfully"' "$work/answer.json" || { cat "$work/answer.json"; exit 1; }
 cp "$work/arrivals" "$work/api-arrivals"
 # The same ESC/POS bytes handed to the print system by lp, for comparison.
 cp "$(ls -t "$work"/job*.bin | head -1)" "$work/receipt.bin"
 echo "receipt: $(stat -c %s "$work/receipt.bin") bytes of ESC/POS"
 : >"$work/arrivals"
-for run in $(seq 1 ${BENCH_RUNS:-20}); do
-    start=$(date +%s.%N)
-    lp -h "$CUPS_SERVER" -d benchprinter -o raw "$work/receipt.bin" >/dev/null
-    echo "$start" >>"$work/lpstarts"
-    for _ in $(seq 1 6000); do
-        [ "$(wc -l <"$work/arrivals")" -ge "$run" ] && break
-        sleep 0.01
-    done
-done
+timed_runs "$work/lpstarts" lp -h "$CUPS_SERVER" -d benchprinter -o raw "$work/receipt.bin"
 python3 - "$work" <<'PY'
 import statistics, sys
 work = sys.argv[1]
