@@ -25,8 +25,16 @@ bool Printer::state() const
 
 void Printer::updateInfo(const QPrinterInfo& newInfo)
 {
-    QMutexLocker locker(&infoLock);
-    info = newInfo;
+    const bool wasUsable = state();
+    {
+        QMutexLocker locker(&infoLock);
+        info = newInfo;
+    }
+    // The printer list's badge follows a queue that was stopped or started again.
+    const bool usable = state();
+    if (usable != wasUsable) {
+        emit stateChanged(usable);
+    }
 }
 
 bool Printer::available() const

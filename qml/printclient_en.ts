@@ -327,7 +327,7 @@ is available for download.</translation>
         <translation>Update</translation>
     </message>
     <message>
-        <location line="+122"/>
+        <location line="+129"/>
         <source>Descargas</source>
         <translation>Downloads</translation>
     </message>

@@ -327,7 +327,7 @@ está disponible para descargar.</translation>
         <translation>Actualizar</translation>
     </message>
     <message>
-        <location line="+122"/>
+        <location line="+129"/>
         <source>Descargas</source>
         <translation>Descargas</translation>
     </message>

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Printarra with AddressSanitizer and
 # UndefinedBehaviorSanitizer into build-tests/ and runs every test with CTest.
-# Services the tests need (a throwaway cupsd, Xvfb) are started and stopped by
-# the test suites' own CTest fixtures, so nothing of the machine is touched.
+# Services the tests need (a throwaway cupsd, a private Xvfb) are started and
+# stopped by the tests themselves (a CTest fixture, the screenshot script), so
+# nothing of the machine is touched.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PRINTARRA_TEST_BUILD:-$root/build-tests}

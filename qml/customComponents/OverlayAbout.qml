@@ -120,7 +120,7 @@ Item {
             }
 
             InfoLine {
-                label: qsTr("Versão: ")
+                label: qsTr("Versão: ").trim()
                 value: RELEASENAME
             }
             InfoLine {
@@ -274,10 +274,11 @@ Item {
             id: labelText
             color: GlobalSettings.versionText
         }
+        // A long operating system name wraps rather than being cut off.
         CommonLabelRegular {
             id: valueText
             width: Math.min(implicitWidth, 366 - labelText.implicitWidth - 6)
-            elide: Text.ElideRight
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }
 

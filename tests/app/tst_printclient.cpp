@@ -256,9 +256,13 @@ void TestPrintClient::printerListKeepsSurvivors()
     // A queue stopped while the program runs: the next refresh has to show it, since the
     // API refuses jobs and the screens show "off" by this state.
     QVERIFY(now.at(0)->state());
+    QSignalSpy stateChanged(now.at(0).data(), &Printer::stateChanged);
     QVERIFY(testenv::cupsTool("cupsdisable", {second.name}));
     QVERIFY(deliver(client, {info(second)}));
     QVERIFY(!client.printerList().at(0)->state());
+    QCOMPARE(stateChanged.count(), 1); // the row's badge turns red
+    QVERIFY(deliver(client, {info(second)}));
+    QCOMPARE(stateChanged.count(), 1);
 }
 
 void TestPrintClient::printerHashAndPersistence()
