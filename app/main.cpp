@@ -1,21 +1,16 @@
 #include "appconfig.h"
 #include "messagehandler.h"
 #include "printclient.h"
-#include "printer.h"
 #include "startup.h"
-#include "tpa.h"
 
 #include <QApplication>
-#include <QDate>
 #include <QLocalServer>
 #include <QLocale>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QScreen>
 #include <QSettings>
-#include <QSysInfo>
 #include <QTranslator>
 #include <exception>
 
@@ -51,10 +46,7 @@ int main(int argc, char* argv[])
     translator.load(Startup::translationFile(QLocale::system().name(), app.applicationDirPath()));
     app.installTranslator(&translator);
 
-    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
-    qmlRegisterType<Printer>("Printer", 1, 0, "Printer");
-    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa",
-                                    QStringLiteral("Terminals come from the controller"));
+    Startup::registerQmlTypes();
 
     {
         QSettings settings;
@@ -73,21 +65,8 @@ int main(int argc, char* argv[])
     }
     printClient->startup();
 
-    const QString releaseName = printClient->version();
-    const QString newRelease = printClient->version();
-    const QString osData = QSysInfo::prettyProductName() + QSysInfo::kernelVersion();
-    const QString releaseDate =
-        QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 09:00:12");
-    const QSize window = Startup::windowSize(app.primaryScreen()->availableSize());
-
-    QQmlContext* context = engine.rootContext();
-    context->setContextProperty(QStringLiteral("printClient"), printClient);
-    context->setContextProperty(QStringLiteral("RELEASENAME"), releaseName);
-    context->setContextProperty(QStringLiteral("NEWRELEASE"), newRelease);
-    context->setContextProperty(QStringLiteral("RELEASEDATE"), releaseDate);
-    context->setContextProperty(QStringLiteral("OSDATA"), osData);
-    context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), window.width());
-    context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), window.height());
+    Startup::publish(engine.rootContext(), printClient,
+                     Startup::windowSize(app.primaryScreen()->availableSize()));
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
 
     try {

@@ -1,9 +1,14 @@
 #include "startup.h"
 
 #include "printclient.h"
+#include "printer.h"
+#include "tpa.h"
 
+#include <QDate>
 #include <QLocalSocket>
 #include <QStringList>
+#include <QSysInfo>
+#include <QtQml>
 
 bool Startup::isAnotherInstanceRunning(const QString& serverName)
 {
@@ -46,4 +51,29 @@ QSize Startup::windowSize(const QSize& available)
         return QSize(950, 700);
     }
     return QSize(height * 950 / 700, height);
+}
+
+void Startup::registerQmlTypes()
+{
+    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
+    qmlRegisterType<Printer>("Printer", 1, 0, "Printer");
+    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa",
+                                    QStringLiteral("Terminals come from the controller"));
+}
+
+void Startup::publish(QQmlContext* context, PrintClient* client, const QSize& window)
+{
+    const QString releaseName = client->version();
+    const QString newRelease = client->version();
+    const QString osData = QSysInfo::prettyProductName() + QSysInfo::kernelVersion();
+    const QString releaseDate =
+        QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 09:00:12");
+
+    context->setContextProperty(QStringLiteral("printClient"), client);
+    context->setContextProperty(QStringLiteral("RELEASENAME"), releaseName);
+    context->setContextProperty(QStringLiteral("NEWRELEASE"), newRelease);
+    context->setContextProperty(QStringLiteral("RELEASEDATE"), releaseDate);
+    context->setContextProperty(QStringLiteral("OSDATA"), osData);
+    context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), window.width());
+    context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), window.height());
 }

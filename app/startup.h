@@ -2,6 +2,7 @@
 #define STARTUP_H
 
 #include <QLocalServer>
+#include <QQmlContext>
 #include <QSize>
 #include <QString>
 
@@ -10,6 +11,8 @@
  * instance runs, which translation to load, whether to hand over to a running instance,
  * and how large the window is.
  */
+class PrintClient;
+
 class Startup
 {
 public:
@@ -29,6 +32,14 @@ public:
 
     /** The window size for the primary screen's available area. */
     static QSize windowSize(const QSize& available);
+
+    /** Registers the controller's types with the QML engine. */
+    static void registerQmlTypes();
+    /**
+     * Gives the screens the controller as "printClient" and the values they show: the release
+     * name (twice), date and operating system, and the window size.
+     */
+    static void publish(QQmlContext* context, PrintClient* client, const QSize& window);
 };
 
 #endif

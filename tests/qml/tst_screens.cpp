@@ -7,6 +7,7 @@
 #include "qmltestenv.h"
 
 #include <QClipboard>
+#include <QQmlEngine>
 #include <QtQuickTest/quicktest.h>
 
 class TestSupport : public QObject

@@ -33,8 +33,8 @@ private:
     {
         const quint16 serverPort = port;
         auto answer = std::async(std::launch::async, [path, serverPort] {
-            HttpClient http(true, QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR
-                                                                           "/rootca.pem")));
+            HttpClient http(
+                true, QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem")));
             if (!http.connectTo(serverPort, QStringLiteral("localhost"))) {
                 return QJsonObject{{"unreachable", true}};
             }
