@@ -13,16 +13,16 @@ Window {
 
     // Follows the controller until the user navigates for the first time; from then on only
     // navigation changes the screen.
-    property string screen: printClient.started ? (printClient.hasUpdate ? "loading" : "allSet")
+    property string screenState: printClient.started ? (printClient.hasUpdate ? "loading" : "allSet")
                                                 : (printClient.licenseAccepted ? "loading" : "showLicense")
-    readonly property bool chromeShown: screen !== "showLicense" && screen !== "loading"
+    readonly property bool chromeShown: screenState !== "showLicense" && screenState !== "loading"
     readonly property alias aboutOpen: aboutLoader.active
     readonly property alias screenItem: screenLoader.item
     readonly property alias aboutItem: aboutLoader.item
     readonly property alias trayIcon: tray
 
     function navigate(target) {
-        screen = target
+        screenState = target
     }
     function bringToFront() {
         mainWindow.show()
@@ -65,7 +65,11 @@ Window {
         visible: true
         icon.source: printClient.serverActive ? "qrc:/imgs/ic_systray_on.png" : "qrc:/imgs/ic_systray_off.png"
         tooltip: qsTr("Printarra")
-        onActivated: mainWindow.bringToFront()
+        // The context click opens the menu only.
+        onActivated: function (reason) {
+            if (reason !== Platform.SystemTrayIcon.Context)
+                mainWindow.bringToFront()
+        }
         onMessageClicked: mainWindow.bringToFront()
 
         menu: Platform.Menu {
@@ -220,6 +224,7 @@ Window {
 
         Rectangle {
             id: header
+            objectName: "header"
             visible: mainWindow.chromeShown
             anchors.left: parent.left
             anchors.right: parent.right
@@ -246,7 +251,7 @@ Window {
             anchors.top: mainWindow.chromeShown ? header.bottom : parent.top
             anchors.bottom: mainWindow.chromeShown ? footer.top : parent.bottom
             sourceComponent: {
-                switch (mainWindow.screen) {
+                switch (mainWindow.screenState) {
                 case "showLicense":
                     return licenseScreen
                 case "loading":
@@ -273,6 +278,7 @@ Window {
 
         Rectangle {
             id: footer
+            objectName: "footer"
             visible: mainWindow.chromeShown
             anchors.left: parent.left
             anchors.right: parent.right

@@ -139,7 +139,7 @@
 <context>
     <name>OverlayAbout</name>
     <message>
-        <location filename="customComponents/OverlayAbout.qml" line="+118"/>
+        <location filename="customComponents/OverlayAbout.qml" line="+121"/>
         <source>O Printarra está desatualizado</source>
         <translation>Printarra is out of date</translation>
     </message>
@@ -169,7 +169,7 @@
         <translation>IP:</translation>
     </message>
     <message>
-        <location line="+28"/>
+        <location line="+30"/>
         <source>Copiado!</source>
         <translation>Copied!</translation>
     </message>
@@ -285,7 +285,7 @@
         <translation>Printarra</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+11"/>
         <source>Abrir</source>
         <translation>Open</translation>
     </message>
@@ -327,7 +327,7 @@ is available for download.</translation>
         <translation>Update</translation>
     </message>
     <message>
-        <location line="+129"/>
+        <location line="+131"/>
         <source>Descargas</source>
         <translation>Downloads</translation>
     </message>

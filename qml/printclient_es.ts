@@ -139,7 +139,7 @@
 <context>
     <name>OverlayAbout</name>
     <message>
-        <location filename="customComponents/OverlayAbout.qml" line="+118"/>
+        <location filename="customComponents/OverlayAbout.qml" line="+121"/>
         <source>O Printarra está desatualizado</source>
         <translation>Printarra esta desactualizado</translation>
     </message>
@@ -169,7 +169,7 @@
         <translation>IP:</translation>
     </message>
     <message>
-        <location line="+28"/>
+        <location line="+30"/>
         <source>Copiado!</source>
         <translation>Copiada!</translation>
     </message>
@@ -285,7 +285,7 @@
         <translation>Printarra</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+11"/>
         <source>Abrir</source>
         <translation>Abrir</translation>
     </message>
@@ -327,7 +327,7 @@ está disponible para descargar.</translation>
         <translation>Actualizar</translation>
     </message>
     <message>
-        <location line="+129"/>
+        <location line="+131"/>
         <source>Descargas</source>
         <translation>Descargas</translation>
     </message>

@@ -62,8 +62,10 @@ Item {
             id: availableSwitch
             anchors.verticalCenter: parent.verticalCenter
             checked: row.device ? row.device.available : false
+            // Only real changes: the device announces every write, and writing back the value
+            // the binding just took would loop.
             onCheckedChanged: {
-                if (row.device)
+                if (row.device && row.device.available !== checked)
                     row.device.available = checked
             }
             Component.onCompleted: {

@@ -28,10 +28,13 @@ Item {
         color: Qt.rgba(0, 0, 0, 0.35)
         opacity: 0
 
+        // Nothing under the layer reacts while it is up: no clicks, hover or scrolling.
         MouseArea {
             objectName: "outside"
             anchors.fill: parent
+            hoverEnabled: true
             onClicked: overlay.close()
+            onWheel: function (wheel) { wheel.accepted = true }
         }
     }
 
@@ -172,9 +175,11 @@ Item {
                                 }
                             }
                         }
+                        // Always laid out, so the address does not move when it shows.
                         CommonLabelRegular {
+                            objectName: "addressCopied"
                             anchors.verticalCenter: parent.verticalCenter
-                            visible: addressCopied.running
+                            opacity: addressCopied.running ? 1 : 0
                             color: GlobalSettings.switchOn
                             text: qsTr("Copiado!")
                         }

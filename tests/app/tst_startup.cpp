@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QThread>
+#include <QTranslator>
 #include <QtTest>
 
 #include <cstdio>
@@ -66,6 +67,8 @@ private slots:
     void windowSize();
     void translationFile_data();
     void translationFile();
+    void builtTranslations_data();
+    void builtTranslations();
     void handOver_data();
     void handOver();
     void instanceProbe();
@@ -110,6 +113,46 @@ void TestStartup::translationFile()
     QFETCH(QString, locale);
     QFETCH(QString, suffix);
     QCOMPARE(Startup::translationFile(locale, "/opt/app"), "/opt/app/printclient_" + suffix);
+}
+
+void TestStartup::builtTranslations_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("text");
+    // clang-format off
+    QTest::newRow("en key copied") << "en_US" << "Initial" << "Copiado!" << "Copied!";
+    QTest::newRow("es key copied") << "es_ES" << "Initial" << "Copiado!" << "Copiada!";
+    QTest::newRow("pt key copied") << "pt_PT" << "Initial" << "Copiado!" << "Copiado!";
+    QTest::newRow("de falls back to en") << "de_DE" << "main" << "Sair" << "Quit";
+    QTest::newRow("es two lines") << "es_ES" << "main"
+        << "Uma nova versão do Printarra \nestá disponível para descarregar."
+        << "Una nueva versión de Printarra \nestá disponible para descargar.";
+    QTest::newRow("en two lines") << "en_GB" << "main"
+        << "Uma nova versão do Printarra \nestá disponível para descarregar."
+        << "A new version of Printarra\nis available for download.";
+    QTest::newRow("en tray on") << "en_GB" << "PrintClient" << "Serviço de impressão ligado"
+        << "Print service on";
+    QTest::newRow("es tray off") << "es_ES" << "PrintClient" << "Serviço de impressão desligado"
+        << "Servicio de impresión desconectado";
+    QTest::newRow("en row badge") << "en_GB" << "PrinterListItem" << "Desligado" << "Turn off";
+    QTest::newRow("en list row switch") << "en_GB" << "TpaListItem" << "Inativo" << "Disabled";
+    QTest::newRow("es About version") << "es_ES" << "OverlayAbout" << "Versão: " << "Versión: ";
+    // clang-format on
+}
+
+// The compiled files beside the program, as the program finds and loads them.
+void TestStartup::builtTranslations()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, context);
+    QFETCH(QString, source);
+    QFETCH(QString, text);
+    QTranslator translator;
+    QVERIFY(
+        translator.load(Startup::translationFile(locale, QStringLiteral(PRINTARRA_PROGRAM_DIR))));
+    QCOMPARE(translator.translate(context.toUtf8(), source.toUtf8()), text);
 }
 
 void TestStartup::handOver_data()

@@ -19,6 +19,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -103,12 +104,13 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(messageHandler); // the log screen shows what the start wrote
     printClient->startup();
 
-    QQmlApplicationEngine engine;
-    qmltestenv::publish(engine.rootContext(), printClient);
-    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
-    auto* window = engine.rootObjects().isEmpty()
+    // The screens go before the controller they bind to.
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    qmltestenv::publish(engine->rootContext(), printClient);
+    engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    auto* window = engine->rootObjects().isEmpty()
                        ? nullptr
-                       : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+                       : qobject_cast<QQuickWindow*>(engine->rootObjects().first());
     if (!window || !waitFor([window] { return window->isExposed(); })) {
         fprintf(stderr, "screenshots: the window did not appear\n");
         return 1;
@@ -144,6 +146,7 @@ int main(int argc, char* argv[])
     ok = camera.take(QStringLiteral("09-about-update")) && ok;
 
     qInstallMessageHandler(nullptr);
+    engine.reset();
     delete std::exchange(printClient, nullptr);
     return ok ? 0 : 1;
 }

@@ -10,6 +10,13 @@ TestCase {
 
     property var window: null
 
+    function chromeShown() {
+        var header = findChild(window, "header")
+        var footer = findChild(window, "footer")
+        compare(header.visible, footer.visible)
+        return header.visible
+    }
+
     function cleanupTestCase() {
         if (window)
             window.destroy()
@@ -24,55 +31,60 @@ TestCase {
         compare(component.status, Component.Ready, component.errorString())
         window = component.createObject(null)
         verify(window.visible, "the first start opens the window")
-        compare(window.screen, "showLicense")
-        verify(!window.chromeShown)
+        compare(window.screenState, "showLicense")
+        verify(!chromeShown(), "no header and footer over the terms")
         printClient.hasUpdate = false
 
         mouseClick(findChild(window.screenItem, "acceptButton"))
         compare(printClient.licenseAccepted, true)
-        compare(testSupport.storedValue("licenseAccepted").toString(), "true")
-        if (!printClient.started) {
-            compare(window.screen, "loading")
-            verify(findChild(window.screenItem, "splashBusy").visible)
-        }
+        compare(String(testSupport.storedValue("licenseAccepted")), "true")
         tryCompare(printClient, "started", true, 30000)
-        compare(window.screen, "allSet")
-        verify(window.chromeShown)
+        compare(window.screenState, "allSet")
+        verify(chromeShown())
         compare(window.screenItem.objectName, "initial")
     }
 
     function test_2_update_before_navigation() {
+        // Accepted but not started yet: the splash with its busy indicator.
+        printClient.started = false
+        compare(window.screenState, "loading")
+        verify(!chromeShown())
+        verify(findChild(window.screenItem, "splashBusy").visible)
+        verify(!findChild(window.screenItem, "updateBox").visible)
+        printClient.started = true
+        compare(window.screenState, "allSet")
+
         printClient.hasUpdate = true
-        compare(window.screen, "loading")
+        compare(window.screenState, "loading")
         verify(findChild(window.screenItem, "updateBox").visible)
         verify(!findChild(window.screenItem, "splashBusy").visible)
         printClient.hasUpdate = false
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
 
         printClient.hasUpdate = true
         mouseClick(findChild(window.screenItem, "laterButton"))
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
     }
 
     function test_3_update_after_navigation() {
         printClient.hasUpdate = false
         printClient.hasUpdate = true
-        compare(window.screen, "allSet", "once navigated, only navigation changes the screen")
+        compare(window.screenState, "allSet", "once navigated, only navigation changes the screen")
         printClient.hasUpdate = false
     }
 
     function test_4_navigation() {
         mouseClick(findChild(window.screenItem, "printerCard"))
-        compare(window.screen, "config")
-        verify(window.chromeShown)
+        compare(window.screenState, "config")
+        verify(chromeShown())
         mouseClick(findChild(window.screenItem, "backButton"))
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
         if (printClient.language !== "es") {
             mouseClick(findChild(window.screenItem, "terminalCard"))
-            compare(window.screen, "terminals")
+            compare(window.screenState, "terminals")
         }
         mouseClick(findChild(window, "footerHome"))
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
     }
 
     function test_5_close_hides() {
@@ -81,6 +93,27 @@ TestCase {
         compare(window.visible, false, "closing only hides the window")
         printClient.showWindow()
         compare(window.visible, true)
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
+
+        // The tray's "Abrir" brings it back as well.
+        window.close()
+        compare(window.visible, false)
+        var open = window.trayIcon.menu.items[0]
+        compare(open.text, "Abrir")
+        open.triggered()
+        compare(window.visible, true)
+    }
+
+    function test_6_tray_follows_the_service() {
+        var service = window.trayIcon.menu.items[1]
+        printClient.serverActive = true
+        verify(String(window.trayIcon.icon.source).endsWith("imgs/ic_systray_on.png"))
+        compare(service.text, "Desligar serviço")
+        service.triggered()
+        compare(printClient.serverActive, false)
+        verify(String(window.trayIcon.icon.source).endsWith("imgs/ic_systray_off.png"))
+        compare(service.text, "Ligar serviço")
+        service.triggered()
+        compare(printClient.serverActive, true)
     }
 }

@@ -1,121 +1,154 @@
 import QtQuick 2.15
 import QtTest 1.15
 
-// The device lists: printer rows and their switches, the empty terminal list, busy overlays.
+// The device lists: printer and terminal rows, their badges and switches, the empty terminal
+// list and the busy overlays. The run's scheduler has a usable queue "Balcao_<pid>" and a
+// stopped one "Parado_<pid>".
 Item {
     id: root
-
     width: 950
     height: 580
 
+    SignalSpy {
+        id: availableSpy
+        signalName: "availableChanged"
+    }
+
     TestCase {
         id: testCase
-
-        function initTestCase() {
-            if (!printClient.started) {
-                printClient.licenseAccepted = true;
-                tryCompare(printClient, "started", true, 30000);
-            }
-        }
-
-        function createScreen(url) {
-            var component = Qt.createComponent(url);
-            compare(component.status, Component.Ready, component.errorString());
-            var screen = createTemporaryObject(component, root, {
-                "width": 950,
-                "height": 580
-            });
-            verify(screen);
-            return screen;
-        }
-
-        function testPrinter() {
-            var printers = printClient.printers;
-            for (var i = 0; i < printers.length; ++i) {
-                if (printers[i].name.indexOf("Balcao_") === 0)
-                    return printers[i];
-
-            }
-            return null;
-        }
-
-        function rowOf(screen, printer) {
-            for (var i = 0; i < screen.listView.count; ++i) {
-                var row = screen.listView.itemAtIndex(i);
-                if (row && row.printer === printer)
-                    return row;
-
-            }
-            return null;
-        }
-
-        function test_printer_row_switch_writes_available() {
-            tryVerify(function() {
-                return testPrinter() !== null;
-            }, 15000, "the test queue is listed");
-            var printer = testPrinter();
-            printer.available = false;
-            availableSpy.target = printer;
-            availableSpy.clear();
-            var screen = createScreen("qrc:/Config.qml");
-            var row = rowOf(screen, printer);
-            verify(row);
-            compare(findChild(row, "deviceName").text, printer.name);
-            verify(Qt.colorEqual(findChild(row, "stateBadge").color, "#C8F2E5"));
-            compare(row.availableSwitch.checked, false);
-            compare(availableSpy.count, 1, "a new row stores the switch's value");
-            mouseClick(row.availableSwitch);
-            compare(printer.available, true);
-            compare(testSupport.storedValue(testSupport.printerKey(printer.name)).toString(), "true");
-            printer.available = false;
-            compare(row.availableSwitch.checked, false, "the switch follows the printer");
-            compare(testSupport.storedValue(testSupport.printerKey(printer.name)).toString(), "false");
-            availableSpy.target = null;
-        }
-
-        function test_printer_name_copied_only_in_debug_mode() {
-            tryVerify(function() {
-                return testPrinter() !== null;
-            }, 15000);
-            var screen = createScreen("qrc:/Config.qml");
-            var name = findChild(rowOf(screen, testPrinter()), "deviceName");
-            testSupport.clearClipboard();
-            printClient.isDebugMode = false;
-            mouseClick(name);
-            compare(testSupport.clipboardText(), "");
-            printClient.isDebugMode = true;
-            mouseClick(name);
-            compare(testSupport.clipboardText(), testPrinter().name);
-            printClient.isDebugMode = false;
-        }
-
-        function test_empty_terminal_list() {
-            var screen = createScreen("qrc:/Terminals.qml");
-            compare(screen.listView.count, 0);
-            verify(findChild(screen, "emptyList").visible);
-            verify(!findChild(screen, "listHeader").visible, "no column headers over an empty list");
-            mouseClick(findChild(screen, "refreshButton"));
-            verify(printClient.fetching, "the refresh button asks for the terminals");
-            verify(screen.busyShown);
-        }
-
-        function test_busy_overlay_follows_fetching() {
-            var printers = createScreen("qrc:/Config.qml");
-            printClient.fetching = true;
-            verify(printers.busyShown);
-            printClient.fetching = false;
-            verify(!printers.busyShown);
-        }
-
         name: "DeviceLists"
         when: windowShown
 
-        SignalSpy {
-            id: availableSpy
-
-            signalName: "availableChanged"
+        function initTestCase() {
+            if (!printClient.started) {
+                printClient.licenseAccepted = true
+                tryCompare(printClient, "started", true, 30000)
+            }
+            tryVerify(function () { return printer("Balcao_") && printer("Parado_") }, 15000,
+                      "the test queues are listed")
         }
 
-    }
+        function cleanup() {
+            availableSpy.target = null
+            printClient.fetching = false
+        }
 
+        function createScreen(url) {
+            var component = Qt.createComponent(url)
+            compare(component.status, Component.Ready, component.errorString())
+            var screen = createTemporaryObject(component, root, {"width": 950, "height": 580})
+            verify(screen)
+            waitForItemPolished(screen.listView)
+            return screen
+        }
+
+        function printer(prefix) {
+            var printers = printClient.printers
+            for (var i = 0; i < printers.length; ++i) {
+                if (printers[i].name.indexOf(prefix) === 0)
+                    return printers[i]
+            }
+            return null
+        }
+
+        function rowOf(screen, device) {
+            for (var i = 0; i < screen.listView.count; ++i) {
+                var row = screen.listView.itemAtIndex(i)
+                if (row && row.device === device)
+                    return row
+            }
+            return null
+        }
+
+        function test_printer_row_switch_writes_available_data() {
+            return [{tag: "off", available: false}, {tag: "on", available: true}]
+        }
+        function test_printer_row_switch_writes_available(data) {
+            var usable = printer("Balcao_")
+            usable.available = data.available
+            availableSpy.target = usable
+            availableSpy.clear()
+
+            var screen = createScreen("qrc:/Config.qml")
+            var row = rowOf(screen, usable)
+            verify(row)
+            compare(findChild(row, "deviceName").text, usable.name)
+            compare(row.availableSwitch.checked, data.available)
+            compare(availableSpy.count, 1, "a new row stores the switch's value once")
+            var key = testSupport.printerKey(usable.name)
+            compare(String(testSupport.storedValue(key)), String(data.available))
+
+            mouseClick(row.availableSwitch)
+            compare(usable.available, !data.available)
+            compare(String(testSupport.storedValue(key)), String(!data.available))
+            compare(availableSpy.count, 2)
+            usable.available = data.available
+            compare(row.availableSwitch.checked, data.available, "the switch follows the printer")
+        }
+
+        function test_printer_badges() {
+            var screen = createScreen("qrc:/Config.qml")
+            var on = findChild(rowOf(screen, printer("Balcao_")), "stateBadge")
+            var off = findChild(rowOf(screen, printer("Parado_")), "stateBadge")
+            verify(Qt.colorEqual(on.color, "#C8F2E5"))
+            compare(on.children[0].text, "Ligado")
+            verify(Qt.colorEqual(on.children[0].color, "#0D513C"))
+            verify(Qt.colorEqual(off.color, "#FFD9D9"))
+            compare(off.children[0].text, "Desligado")
+            verify(Qt.colorEqual(off.children[0].color, "#662A2A"))
+        }
+
+        function test_printer_name_copied_only_in_debug_mode() {
+            var screen = createScreen("qrc:/Config.qml")
+            var name = findChild(rowOf(screen, printer("Balcao_")), "deviceName")
+            testSupport.clearClipboard()
+            printClient.isDebugMode = false
+            mouseClick(name)
+            compare(testSupport.clipboardText(), "")
+            printClient.isDebugMode = true
+            mouseClick(name)
+            compare(testSupport.clipboardText(), printer("Balcao_").name)
+            printClient.isDebugMode = false
+        }
+
+        function test_printer_overlay_lets_clicks_through() {
+            var screen = createScreen("qrc:/Config.qml")
+            var usable = printer("Balcao_")
+            usable.available = false
+            printClient.fetching = true
+            verify(screen.busyShown)
+            mouseClick(rowOf(screen, usable).availableSwitch)
+            compare(usable.available, true)
+        }
+
+        function test_terminals_empty_then_listed() {
+            var screen = createScreen("qrc:/Terminals.qml")
+            compare(screen.listView.count, 0)
+            verify(findChild(screen, "emptyList").visible)
+            verify(!findChild(screen, "listHeader").visible, "no column headers over an empty list")
+            mouseClick(findChild(screen, "refreshButton"))
+            verify(printClient.fetching, "the refresh button asks for the terminals")
+            verify(screen.busyShown)
+            printClient.fetching = false
+
+            var terminal = testSupport.addTerminal()
+            verify(terminal)
+            tryCompare(screen.listView, "count", 1)
+            waitForItemPolished(screen.listView)
+            verify(findChild(screen, "listHeader").visible)
+            verify(!findChild(screen, "emptyList").visible)
+            var row = rowOf(screen, terminal)
+            verify(row)
+            compare(findChild(row, "stateBadge").children[0].text, "Ligado")
+
+            terminal.available = false
+            mouseClick(row.availableSwitch)
+            compare(terminal.available, true)
+            // While fetching, the overlay swallows clicks on the terminal rows.
+            printClient.fetching = true
+            mouseClick(row.availableSwitch)
+            compare(terminal.available, true)
+            compare(row.availableSwitch.checked, true)
+        }
+    }
 }

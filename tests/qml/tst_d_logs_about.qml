@@ -18,7 +18,7 @@ TestCase {
         compare(component.status, Component.Ready, component.errorString())
         window = component.createObject(null)
         window.show()
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
     }
 
     function cleanupTestCase() {
@@ -40,14 +40,14 @@ TestCase {
         tryVerify(function () { return printClient.debugMessages.length >= 2 })
 
         mouseClick(findChild(window, "footerLogs"))
-        compare(window.screen, "logs")
+        compare(window.screenState, "logs")
         var list = window.screenItem.listView
         compare(list.count, printClient.debugMessages.length)
         tryVerify(function () { return list.itemAtIndex(1) !== null })
         verify(list.itemAtIndex(0).text.indexOf("newer line") >= 0, list.itemAtIndex(0).text)
         verify(list.itemAtIndex(1).text.indexOf("older line") >= 0, list.itemAtIndex(1).text)
         mouseClick(findChild(window.screenItem, "backButton"))
-        compare(window.screen, "allSet")
+        compare(window.screenState, "allSet")
     }
 
     function test_about_height_follows_addresses_and_update() {
@@ -60,6 +60,18 @@ TestCase {
         verify(findChild(window.aboutItem, "aboutUpdateBox").visible)
         printClient.hasUpdate = false
         compare(window.aboutItem.panelHeight, 280 + 30 * addresses)
+
+        // Each address copies itself and says so on its own row for three seconds.
+        if (addresses > 0) {
+            testSupport.clearClipboard()
+            var copy = findChild(window.aboutItem, "addressCopy")
+            var copied = findChild(window.aboutItem, "addressCopied")
+            compare(copied.opacity, 0)
+            mouseClick(copy)
+            compare(testSupport.clipboardText(), printClient.ipAddresses[0])
+            compare(copied.opacity, 1)
+            tryCompare(copied, "opacity", 0, 4000)
+        }
 
         // A click on the panel keeps it; a click outside closes and destroys it.
         mouseClick(findChild(window.aboutItem, "aboutPanel"))
@@ -75,7 +87,7 @@ TestCase {
         compare(about.compatibilitySwitch.checked, true)
         mouseClick(about.compatibilitySwitch)
         compare(printClient.compatibilityMode, false)
-        compare(testSupport.storedValue("compatibilityMode").toString(), "false")
+        compare(String(testSupport.storedValue("compatibilityMode")), "false")
         printClient.compatibilityMode = true
         compare(about.compatibilitySwitch.checked, false)
         mouseClick(findChild(about, "closeIcon"))

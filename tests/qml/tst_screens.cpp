@@ -3,8 +3,10 @@
 // files run in name order and the first one walks through the first start.
 
 #include "../app/testenv.h"
+#include "../tpa/ptyterminal.h"
 #include "messagehandler.h"
 #include "qmltestenv.h"
+#include "tpa.h"
 
 #include <QClipboard>
 #include <QQmlEngine>
@@ -38,8 +40,19 @@ public:
     }
     Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
 
+    // A terminal on a pseudo-terminal (no USB serial device here), on the controller's list
+    // until its next refresh of the ports.
+    Q_INVOKABLE QObject* addTerminal()
+    {
+        auto* terminal =
+            new Tpa(QSerialPortInfo(QStringLiteral("ttyUSB_screens")), 1, nullptr, pty.slavePath());
+        printClient->addTpa(terminal);
+        return terminal;
+    }
+
 private:
     QtMessageHandler previous = nullptr;
+    PtyTerminal pty;
 };
 
 class Setup : public QObject
@@ -57,6 +70,12 @@ public slots:
         }
         qmltestenv::publish(engine->rootContext(), printClient);
         engine->rootContext()->setContextProperty(QStringLiteral("testSupport"), &support);
+        // A test passes only if the screens made no QML warning (binding loops, type errors).
+        connect(engine, &QQmlEngine::warnings, this, [this](const QList<QQmlError>& errors) {
+            for (const QQmlError& error : errors) {
+                warnings.append(error.toString());
+            }
+        });
     }
 
     void cleanupTestCase()
@@ -64,6 +83,9 @@ public slots:
         support.captureLog(false);
         delete std::exchange(printClient, nullptr);
     }
+
+public:
+    QStringList warnings;
 
 private:
     TestSupport support;
@@ -74,14 +96,20 @@ int main(int argc, char* argv[])
     QTemporaryDir configHome;
     testenv::prepare(configHome.path());
     QApplication app(argc, argv);
-    // A print queue on the throwaway scheduler, so that the printer list has a row.
-    testenv::Queue queue(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
-    if (!queue.ok) {
-        qWarning("no print queue on the scheduler at CUPS_SERVER");
+    // Print queues on the throwaway scheduler: one usable, one stopped.
+    testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
+    testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
+    if (!usable.ok || !stopped.ok || !testenv::cupsTool("cupsdisable", {stopped.name})) {
+        qWarning("no print queues on the scheduler at CUPS_SERVER");
         return 1;
     }
     Setup setup;
-    return quick_test_main_with_setup(argc, argv, "screens", QUICK_TEST_SOURCE_DIR, &setup);
+    const int failed =
+        quick_test_main_with_setup(argc, argv, "screens", QUICK_TEST_SOURCE_DIR, &setup);
+    for (const QString& warning : qAsConst(setup.warnings)) {
+        fprintf(stderr, "QML warning: %s\n", qPrintable(warning));
+    }
+    return failed ? failed : int(!setup.warnings.isEmpty());
 }
 
 #include "tst_screens.moc"

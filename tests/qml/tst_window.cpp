@@ -79,7 +79,7 @@ private slots:
         QVERIFY(window);
         QVERIFY2(!window->isVisible(), "a later start stays in the tray");
         QTRY_VERIFY_WITH_TIMEOUT(client->isStarted(), 30000);
-        QCOMPARE(window->property("screen").toString(), QStringLiteral("allSet"));
+        QCOMPARE(window->property("screenState").toString(), QStringLiteral("allSet"));
     }
 
     void cleanupTestCase()
