@@ -78,6 +78,11 @@ private slots:
         window = qobject_cast<QQuickWindow*>(engine->rootObjects().first());
         QVERIFY(window);
         QVERIFY2(!window->isVisible(), "a later start stays in the tray");
+        // Fixed size: the size the start-up computed, as minimum and maximum alike.
+        QCOMPARE(window->size(),
+                 Startup::windowSize(QGuiApplication::primaryScreen()->availableSize()));
+        QCOMPARE(window->minimumSize(), window->size());
+        QCOMPARE(window->maximumSize(), window->size());
         QTRY_VERIFY_WITH_TIMEOUT(client->isStarted(), 30000);
         QCOMPARE(window->property("screenState").toString(), QStringLiteral("allSet"));
     }
