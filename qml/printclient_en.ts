@@ -164,17 +164,17 @@
         <translation>Operating system:</translation>
     </message>
     <message>
-        <location line="+20"/>
+        <location line="+21"/>
         <source>IP:</source>
         <translation>IP:</translation>
     </message>
     <message>
-        <location line="+30"/>
+        <location line="+34"/>
         <source>Copiado!</source>
         <translation>Copied!</translation>
     </message>
     <message>
-        <location line="+21"/>
+        <location line="+20"/>
         <source>Modo Compatibilidade</source>
         <translation>Compatibility Mode</translation>
     </message>

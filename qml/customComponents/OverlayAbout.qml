@@ -14,6 +14,8 @@ Item {
     readonly property alias panelHeight: panel.height
     readonly property alias compatibilitySwitch: compatibilitySwitch
     property bool closing: false
+    // True once the opening animation is over.
+    readonly property bool settled: !openAnimation.running && !closing
 
     function close() {
         if (closing)
@@ -144,6 +146,7 @@ Item {
                     height: 22
 
                     Row {
+                        id: addressRow
                         anchors.horizontalCenter: parent.horizontalCenter
                         anchors.verticalCenter: parent.verticalCenter
                         spacing: 6
@@ -175,14 +178,17 @@ Item {
                                 }
                             }
                         }
-                        // Always laid out, so the address does not move when it shows.
-                        CommonLabelRegular {
-                            objectName: "addressCopied"
-                            anchors.verticalCenter: parent.verticalCenter
-                            opacity: addressCopied.running ? 1 : 0
-                            color: GlobalSettings.switchOn
-                            text: qsTr("Copiado!")
-                        }
+                    }
+                    // Beside the centred row rather than in it, so the address does not move
+                    // when it shows.
+                    CommonLabelRegular {
+                        objectName: "addressCopied"
+                        anchors.left: addressRow.right
+                        anchors.leftMargin: 8
+                        anchors.verticalCenter: parent.verticalCenter
+                        opacity: addressCopied.running ? 1 : 0
+                        color: GlobalSettings.switchOn
+                        text: qsTr("Copiado!")
                     }
                     Timer {
                         id: addressCopied

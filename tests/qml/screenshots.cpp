@@ -141,6 +141,11 @@ int main(int argc, char* argv[])
 
     navigate(window, "allSet");
     QMetaObject::invokeMethod(window, "openAbout");
+    ok = waitFor([window] {
+             auto* about = window->property("aboutItem").value<QObject*>();
+             return about && about->property("settled").toBool();
+         }) &&
+         ok;
     ok = camera.take(QStringLiteral("08-about")) && ok;
     printClient->setProperty("hasUpdate", true);
     ok = camera.take(QStringLiteral("09-about-update")) && ok;
