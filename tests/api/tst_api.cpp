@@ -77,19 +77,8 @@ private:
     /** Sends one raw request on its own connection from another thread and returns the answer. */
     Response call(const QByteArray& raw)
     {
-        const quint16 serverPort = port;
-        auto answer = std::async(std::launch::async, [raw, serverPort] {
-            HttpClient http(true, rootCertificate());
-            if (!http.connectTo(serverPort, QStringLiteral("localhost"))) {
-                return Response();
-            }
-            http.send(raw);
-            return http.readResponse(20000);
-        });
-        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return answer.get();
+        auto answer = requestOffThread(port, raw, rootCertificate());
+        return awaitWithEvents(answer);
     }
     static QByteArray request(const QByteArray& method, const QByteArray& path,
                               const QByteArray& headers = QByteArray(),
@@ -423,27 +412,18 @@ private slots:
         // and the refresh drops the printer from the list.
         SlowImageServer images(1500);
         const QJsonArray job{QJsonObject{{"op", "image"}, {"data", images.address()}}};
-        const quint16 serverPort = port;
         const QByteArray raw =
             request("POST", "/sendJob",
                     "Authorization: Bearer " + key + "\r\nContent-Type: application/json\r\n",
                     QJsonDocument(QJsonObject{{"printer", doomed.queueName()}, {"job", job}})
                         .toJson(QJsonDocument::Compact));
-        auto answer = std::async(std::launch::async, [raw, serverPort] {
-            HttpClient http(true, rootCertificate());
-            http.connectTo(serverPort, QStringLiteral("localhost"));
-            http.send(raw);
-            return http.readResponse(20000);
-        });
+        auto answer = requestOffThread(port, raw, rootCertificate());
         QTest::qWait(500);
         QVERIFY(RawPrinter::runTool("lpadmin", {"-x", doomed.queueName()}));
         client->updatePrinters();
         QTest::qWait(100); // deferred deletions run here
         QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(doomed.queueName()));
-        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        QVERIFY(answer.get().complete);
+        QVERIFY(awaitWithEvents(answer).complete);
     }
 
     void servesWhileListsChange()
@@ -493,10 +473,7 @@ private slots:
         }
         stop = true;
         for (auto* future : {&printers, &status, &pushes}) {
-            while (future->wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            }
-            QVERIFY(future->get() > 0);
+            QVERIFY(awaitWithEvents(*future) > 0);
         }
     }
 

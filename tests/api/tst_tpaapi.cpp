@@ -120,17 +120,8 @@ private:
     // live in this thread, whose event loop keeps running meanwhile.
     QByteArray call(const QByteArray& raw)
     {
-        const quint16 serverPort = port;
-        auto answer = std::async(std::launch::async, [raw, serverPort] {
-            HttpClient http(true, rootCertificate());
-            if (!http.connectTo(serverPort, QStringLiteral("localhost")))
-                return Response();
-            http.send(raw);
-            return http.readResponse(20000);
-        });
-        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return outcome(answer.get());
+        auto answer = requestOffThread(port, raw, rootCertificate());
+        return outcome(awaitWithEvents(answer));
     }
     QByteArray post(const QByteArray& path, const QJsonObject& body)
     {
@@ -588,9 +579,7 @@ private slots:
         }
         stop = true;
         for (auto& future : clients) {
-            while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QVERIFY(future.get() > 0);
+            QVERIFY(awaitWithEvents(future) > 0);
         }
     }
 };

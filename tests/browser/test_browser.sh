@@ -9,17 +9,7 @@
 #   test_browser.sh PROGRAM TRUST_COMMAND ROOT_CA EXAMPLES_DIR     (CUPS_SERVER set by ctest)
 set -uo pipefail
 program=$1 trust=$2 rootca=$3 examples=$4
-passed=0 failed=0
-check() { # description, then a command
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $what" >&2
-    fi
-}
+. "$(dirname "$0")/../checks.sh"
 
 work=$(mktemp -d /tmp/printarra-browser-XXXXXX)
 chmod 755 "$work"
@@ -107,5 +97,4 @@ check "the foreign page read no status" grep -q '^status failed' "$work/foreign.
 after=$(curl -s --cacert "$rootca" -H "Authorization: Bearer $key" "$api/getStatus?with_notifications=1" | grep -c '"title"')
 check "the foreign page added no notification" test "$before" = "$after"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 
 namespace testsupport {
@@ -270,6 +272,34 @@ private:
     std::unique_ptr<QTcpSocket> socket;
     QByteArray buffer;
 };
+
+/**
+ * The result of work running on another thread, waited for while this thread keeps handling
+ * its events: a server under test may need them (its listener, or the objects it reads, live
+ * here).
+ */
+template<typename T>
+T awaitWithEvents(std::future<T>& future)
+{
+    while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return future.get();
+}
+
+/** One raw request on its own TLS connection to localhost, sent from another thread. */
+inline std::future<Response> requestOffThread(quint16 port, const QByteArray& raw,
+                                              const QList<QSslCertificate>& caCertificates)
+{
+    return std::async(std::launch::async, [port, raw, caCertificates] {
+        HttpClient http(true, caCertificates);
+        if (!http.connectTo(port, QStringLiteral("localhost"))) {
+            return Response();
+        }
+        http.send(raw);
+        return http.readResponse(20000);
+    });
+}
 
 } // namespace testsupport
 

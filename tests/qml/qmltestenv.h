@@ -10,13 +10,8 @@
 #include <QScreen>
 #include <QTcpServer>
 
-// What the program's entry gives the screens, for the tests and the screenshot tool.
+// The context the program's entry gives the screens, for the tests and the screenshot tool.
 namespace qmltestenv {
-
-inline void registerTypes()
-{
-    Startup::registerQmlTypes();
-}
 
 inline void publish(QQmlContext* context, PrintClient* client)
 {

@@ -99,7 +99,7 @@ int main(int argc, char* argv[])
     }
     app.installTranslator(&translator);
 
-    qmltestenv::registerTypes();
+    Startup::registerQmlTypes();
     printClient = new PrintClient();
     qInstallMessageHandler(messageHandler); // the log screen shows what the start wrote
     printClient->startup();

@@ -64,7 +64,7 @@ public slots:
     {
         if (!printClient) {
             qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
-            qmltestenv::registerTypes();
+            Startup::registerQmlTypes();
             printClient = new PrintClient();
             printClient->startup();
         }

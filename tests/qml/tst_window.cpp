@@ -10,7 +10,6 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSignalSpy>
-#include <future>
 
 using namespace testsupport;
 
@@ -31,21 +30,16 @@ private:
     // From another thread: the API reads the controller, so this thread keeps running events.
     QJsonObject callApi(const QByteArray& path)
     {
-        const quint16 serverPort = port;
-        auto answer = std::async(std::launch::async, [path, serverPort] {
-            HttpClient http(
-                true, QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem")));
-            if (!http.connectTo(serverPort, QStringLiteral("localhost"))) {
-                return QJsonObject{{"unreachable", true}};
-            }
-            http.send("POST " + path + " HTTP/1.1\r\nAuthorization: Bearer " + key +
-                      "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}");
-            return QJsonDocument::fromJson(http.readResponse(20000).body).object();
-        });
-        while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        auto answer = requestOffThread(
+            port,
+            "POST " + path + " HTTP/1.1\r\nAuthorization: Bearer " + key +
+                "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}",
+            QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem")));
+        const Response response = awaitWithEvents(answer);
+        if (!response.complete) {
+            return QJsonObject{{"unreachable", true}};
         }
-        return answer.get();
+        return QJsonDocument::fromJson(response.body).object();
     }
 
     QObject* trayItem(const char* name) const
@@ -68,7 +62,7 @@ private slots:
         port = qmltestenv::freePort();
         qputenv("PRINTARRA_PORT", QByteArray::number(port));
 
-        qmltestenv::registerTypes();
+        Startup::registerQmlTypes();
         client = new PrintClient();
         client->startup();
         engine = new QQmlApplicationEngine();

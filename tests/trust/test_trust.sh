@@ -8,18 +8,7 @@ TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST ROOTCA_PEM}
 CA=${2:?usage: test_trust.sh PRINTARRA_TRUST ROOTCA_PEM}
 NICK="Printarra Local Root CA"
 
-passed=0
-failed=0
-check() {   # description, command...
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $what"
-    fi
-}
+. "$(dirname "$0")/../checks.sh"
 
 command -v certutil >/dev/null 2>&1 || { echo "FAIL: certutil missing (apt-get install libnss3-tools)"; echo "0 passed, 1 failed"; exit 1; }
 [ -r "$CA" ] || { echo "FAIL: CA file $CA missing or unreadable"; echo "0 passed, 1 failed"; exit 1; }
@@ -130,5 +119,4 @@ echo "$out"
 check "missing certutil exits non-zero" test "$rc" -ne 0
 check "missing certutil names libnss3-tools" says "libnss3-tools"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
