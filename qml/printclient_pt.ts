@@ -27,7 +27,7 @@
 <context>
     <name>DeviceListPanel</name>
     <message>
-        <location filename="customComponents/DeviceListPanel.qml" line="+71"/>
+        <location filename="customComponents/DeviceListPanel.qml" line="+49"/>
         <source>Estado</source>
         <translation>Estado</translation>
     </message>
@@ -37,12 +37,7 @@
         <translation>Disponível</translation>
     </message>
     <message>
-        <location line="+73"/>
-        <source>Voltar</source>
-        <translation>Voltar</translation>
-    </message>
-    <message>
-        <location line="+6"/>
+        <location line="-30"/>
         <source>Atualizar lista</source>
         <translation>Atualizar lista</translation>
     </message>
@@ -114,32 +109,35 @@
     </message>
 </context>
 <context>
-    <name>Logs</name>
+    <name>ListScreen</name>
     <message>
-        <location filename="Logs.qml" line="+23"/>
-        <source>Logs</source>
-        <translation>Logs</translation>
-    </message>
-    <message>
-        <location line="+8"/>
-        <source>Consulte os logs</source>
-        <translation>Consulte os logs</translation>
-    </message>
-    <message>
-        <location line="+19"/>
-        <source>Mensagem</source>
-        <translation>Mensagem</translation>
-    </message>
-    <message>
-        <location line="+42"/>
+        <location filename="customComponents/ListScreen.qml" line="+53"/>
         <source>Voltar</source>
         <translation>Voltar</translation>
     </message>
 </context>
 <context>
+    <name>Logs</name>
+    <message>
+        <location filename="Logs.qml" line="+15"/>
+        <source>Logs</source>
+        <translation>Logs</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Consulte os logs</source>
+        <translation>Consulte os logs</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Mensagem</source>
+        <translation>Mensagem</translation>
+    </message>
+</context>
+<context>
     <name>OverlayAbout</name>
     <message>
-        <location filename="customComponents/OverlayAbout.qml" line="+121"/>
+        <location filename="customComponents/OverlayAbout.qml" line="+123"/>
         <source>O Printarra está desatualizado</source>
         <translation>O Printarra está desatualizado</translation>
     </message>

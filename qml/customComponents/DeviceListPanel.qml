@@ -2,13 +2,11 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import "../appSettings"
 
-// A device list screen: title, the list with its column headers, the empty-list picture, the
-// busy overlay while the lists are being fetched, and the back and refresh buttons.
-Item {
+// A device list screen: the list with its column headers, the empty-list picture, the busy
+// overlay while the lists are being fetched, and the refresh button beside "Voltar".
+ListScreen {
     id: panel
 
-    property alias title: titleText.text
-    property alias subtitle: subtitleText.text
     property alias nameHeader: nameHeaderText.text
     property alias emptyText: emptyLabel.text
     property alias model: list.model
@@ -20,142 +18,100 @@ Item {
     readonly property alias listView: list
     readonly property alias busyShown: busy.visible
 
-    signal back
     signal refresh
 
-    MainTitle {
-        id: titleText
+    extraButtons: Button {
+        objectName: "refreshButton"
+        text: qsTr("Atualizar lista")
+        highlighted: true
+        onClicked: panel.refresh()
+    }
+
+    Item {
+        id: columns
+        objectName: "listHeader"
+        visible: panel.headerWhenEmpty || list.count > 0
         anchors.left: parent.left
         anchors.right: parent.right
-        anchors.top: parent.top
-        anchors.leftMargin: 48
-        anchors.rightMargin: 48
-        anchors.topMargin: 28
-    }
-    SubTitle {
-        id: subtitleText
-        anchors.left: titleText.left
-        anchors.right: titleText.right
-        anchors.top: titleText.bottom
-        anchors.topMargin: 6
-    }
+        height: 44
 
-    RectangleShadow {
-        id: listPanel
-        anchors.left: titleText.left
-        anchors.right: titleText.right
-        anchors.top: subtitleText.bottom
-        anchors.topMargin: 20
-        anchors.bottom: buttons.top
-        anchors.bottomMargin: 20
-
-        Item {
-            id: columns
-            objectName: "listHeader"
-            visible: panel.headerWhenEmpty || list.count > 0
+        CommonLabelMedium {
+            id: nameHeaderText
             anchors.left: parent.left
-            anchors.right: parent.right
-            height: 44
-
-            CommonLabelMedium {
-                id: nameHeaderText
-                anchors.left: parent.left
-                anchors.leftMargin: 20
-                anchors.verticalCenter: parent.verticalCenter
-                color: GlobalSettings.listText
-            }
-            CommonLabelMedium {
-                x: parent.width * 0.52
-                anchors.verticalCenter: parent.verticalCenter
-                color: GlobalSettings.listText
-                text: qsTr("Estado")
-            }
-            CommonLabelMedium {
-                x: parent.width * 0.74
-                anchors.verticalCenter: parent.verticalCenter
-                color: GlobalSettings.listText
-                text: qsTr("Disponível")
-            }
-            Rectangle {
-                anchors.bottom: parent.bottom
-                width: parent.width
-                height: 1
-                color: GlobalSettings.greyBackground
-            }
+            anchors.leftMargin: 20
+            anchors.verticalCenter: parent.verticalCenter
+            color: GlobalSettings.listText
         }
-
-        ListView {
-            id: list
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.top: columns.bottom
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: 4
-            clip: true
-            boundsBehavior: Flickable.StopAtBounds
-            ScrollBar.vertical: ScrollBar {}
+        CommonLabelMedium {
+            x: parent.width * 0.52
+            anchors.verticalCenter: parent.verticalCenter
+            color: GlobalSettings.listText
+            text: qsTr("Estado")
         }
-
-        Column {
-            objectName: "emptyList"
-            visible: list.count === 0
-            anchors.centerIn: parent
-            spacing: 12
-
-            Image {
-                anchors.horizontalCenter: parent.horizontalCenter
-                width: 160
-                height: 120
-                source: "qrc:/imgs/empty_list.png"
-                smooth: true
-            }
-            CommonLabelRegular {
-                id: emptyLabel
-                anchors.horizontalCenter: parent.horizontalCenter
-                font.pixelSize: GlobalSettings.subtitleSize
-                color: GlobalSettings.emptyListText
-            }
+        CommonLabelMedium {
+            x: parent.width * 0.74
+            anchors.verticalCenter: parent.verticalCenter
+            color: GlobalSettings.listText
+            text: qsTr("Disponível")
         }
-
         Rectangle {
-            id: busy
-            objectName: "busyOverlay"
-            anchors.fill: parent
-            radius: 8
-            visible: printClient.fetching
-            color: Qt.rgba(1, 1, 1, 0.7)
-
-            BusyIndicatorSprite {
-                anchors.centerIn: parent
-            }
-            MouseArea {
-                anchors.fill: parent
-                enabled: panel.overlayBlocksClicks
-                hoverEnabled: panel.overlayBlocksClicks
-                acceptedButtons: Qt.AllButtons
-                onWheel: function (wheel) { wheel.accepted = true }
-            }
+            anchors.bottom: parent.bottom
+            width: parent.width
+            height: 1
+            color: GlobalSettings.greyBackground
         }
     }
 
-    Row {
-        id: buttons
-        anchors.right: titleText.right
+    ListView {
+        id: list
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: columns.bottom
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 20
+        anchors.bottomMargin: 4
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {}
+    }
+
+    Column {
+        objectName: "emptyList"
+        visible: list.count === 0
+        anchors.centerIn: parent
         spacing: 12
 
-        Button {
-            objectName: "backButton"
-            text: qsTr("Voltar")
-            flat: true
-            onClicked: panel.back()
+        Image {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 160
+            height: 120
+            source: "qrc:/imgs/empty_list.png"
+            smooth: true
         }
-        Button {
-            objectName: "refreshButton"
-            text: qsTr("Atualizar lista")
-            highlighted: true
-            onClicked: panel.refresh()
+        CommonLabelRegular {
+            id: emptyLabel
+            anchors.horizontalCenter: parent.horizontalCenter
+            font.pixelSize: GlobalSettings.subtitleSize
+            color: GlobalSettings.emptyListText
+        }
+    }
+
+    Rectangle {
+        id: busy
+        objectName: "busyOverlay"
+        anchors.fill: parent
+        radius: 8
+        visible: printClient.fetching
+        color: Qt.rgba(1, 1, 1, 0.7)
+
+        BusyIndicatorSprite {
+            anchors.centerIn: parent
+        }
+        MouseArea {
+            anchors.fill: parent
+            enabled: panel.overlayBlocksClicks
+            hoverEnabled: panel.overlayBlocksClicks
+            acceptedButtons: Qt.AllButtons
+            onWheel: function (wheel) { wheel.accepted = true }
         }
     }
 }
