@@ -27,7 +27,7 @@
 <context>
     <name>DeviceListPanel</name>
     <message>
-        <location filename="customComponents/DeviceListPanel.qml" line="+49"/>
+        <location filename="customComponents/DeviceListPanel.qml" line="+63"/>
         <source>Estado</source>
         <translation>Estado</translation>
     </message>

@@ -9,7 +9,10 @@ ListScreen {
 
     property alias nameHeader: nameHeaderText.text
     property alias emptyText: emptyLabel.text
-    property alias model: list.model
+    // The controller's list. It is announced on every refresh, changed or not; the rows are
+    // made anew only when its entries change, so the list keeps its place and its switches.
+    property var model: []
+    property var shownEntries: []
     property alias delegate: list.delegate
     // Whether the column headers stay up over an empty list.
     property bool headerWhenEmpty: true
@@ -19,6 +22,17 @@ ListScreen {
     readonly property alias busyShown: busy.visible
 
     signal refresh
+
+    onModelChanged: {
+        var entries = []
+        for (var i = 0; i < model.length; ++i)
+            entries.push(model[i])
+        var same = entries.length === shownEntries.length
+        for (var j = 0; same && j < entries.length; ++j)
+            same = entries[j] === shownEntries[j]
+        if (!same)
+            shownEntries = entries
+    }
 
     extraButtons: Button {
         objectName: "refreshButton"
@@ -64,6 +78,7 @@ ListScreen {
 
     ListView {
         id: list
+        model: panel.shownEntries
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.top: columns.bottom
