@@ -22,6 +22,13 @@ QString stringMember(const QJsonObject& object, const char* key)
     return value.isString() ? value.toString() : QString();
 }
 
+// Qt's QString::fromUtf8(QByteArray) stops at the first NUL; a key or path followed by a
+// NUL and more would then compare equal to the real one.
+QString wholeText(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+
 QJsonObject failure(const QString& error)
 {
     return QJsonObject{{QStringLiteral("status"), false}, {QStringLiteral("error"), error}};
@@ -83,9 +90,9 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
 {
     QMutexLocker locker(&mutex);
 
-    const QString origin = QString::fromUtf8(request.getHeader("Origin"));
-    const QString contentType = QString::fromUtf8(request.getHeader("Content-Type"));
-    QString key = bearerKey(QString::fromUtf8(request.getHeader("Authorization")));
+    const QString origin = wholeText(request.getHeader("Origin"));
+    const QString contentType = wholeText(request.getHeader("Content-Type"));
+    QString key = bearerKey(wholeText(request.getHeader("Authorization")));
 
     QJsonObject answer;
     Fields fields;
@@ -111,14 +118,14 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         }
     } else {
         if (key.isEmpty()) {
-            key = QString::fromUtf8(request.getParameter("securityKey"));
+            key = wholeText(request.getParameter("securityKey"));
         }
-        fields.printer = QString::fromUtf8(request.getParameter("printer"));
-        fields.tpaPort = QString::fromUtf8(request.getParameter("tpa_port"));
-        fields.terminalTpaId = QString::fromUtf8(request.getParameter("terminal_tpa_id"));
-        fields.tpaId = QString::fromUtf8(request.getParameter("tpa_id"));
-        fields.datetime = QString::fromUtf8(request.getParameter("datetime"));
-        fields.amount = QString::fromUtf8(request.getParameter("amount"));
+        fields.printer = wholeText(request.getParameter("printer"));
+        fields.tpaPort = wholeText(request.getParameter("tpa_port"));
+        fields.terminalTpaId = wholeText(request.getParameter("terminal_tpa_id"));
+        fields.tpaId = wholeText(request.getParameter("tpa_id"));
+        fields.datetime = wholeText(request.getParameter("datetime"));
+        fields.amount = wholeText(request.getParameter("amount"));
         fields.withNotifications =
             request.getParameter("with_notifications").toInt(nullptr, 10) > 0;
         fields.jobParameter = request.getParameter("job");
@@ -127,7 +134,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
             notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
         }
         for (const char* name : {"title", "subtitle", "lastModifiedBy", "date"}) {
-            notification.insert(QLatin1String(name), QString::fromUtf8(request.getParameter(name)));
+            notification.insert(QLatin1String(name), wholeText(request.getParameter(name)));
         }
         fields.notificationParameters = notification;
     }
@@ -174,7 +181,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
     }
 
     bool notFound = false;
-    route(answer, QString::fromUtf8(path), fields, notFound);
+    route(answer, wholeText(path), fields, notFound);
     if (notFound) {
         response.setStatus(404, "Not found");
         answer = failure(QStringLiteral("Not found"));
@@ -200,7 +207,7 @@ void PrintClientRequestHandler::route(QJsonObject& response, const QString& requ
         if (fields.jsonMode) {
             sendJob(response, fields.printer, fields.body.value(QStringLiteral("job")).toArray());
         } else {
-            sendJob(response, fields.printer, QString::fromUtf8(fields.jobParameter));
+            sendJob(response, fields.printer, wholeText(fields.jobParameter));
         }
     } else if (path == QLatin1String("/setNotificationOrder")) {
         setNotificationOrder(response,

@@ -2,13 +2,17 @@
 
 #include "httpsettings.h"
 
+#include <QElapsedTimer>
 #include <QSslSocket>
+#include <climits>
 #include <unistd.h>
 
 namespace corvane {
 
 namespace {
 const char connectionClose[] = "close";
+// The slowest body upload that is still served (bytes per second), on top of the read timeout.
+constexpr qint64 minimumBodyRate = 16384;
 } // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
@@ -83,15 +87,55 @@ void HttpConnectionHandler::setBusy()
     busy = true;
 }
 
+qint64 HttpConnectionHandler::monotonicMs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    // One more, so that 0 keeps meaning "not waiting".
+    return clock.elapsed() + 1;
+}
+
+bool HttpConnectionHandler::reserveIfWaitingSince(qint64 before)
+{
+    const qint64 since = waitingSince.load();
+    if (since == 0 || since > before) {
+        return false;
+    }
+    bool expected = false;
+    return reserved.compare_exchange_strong(expected, true);
+}
+
+qint64 HttpConnectionHandler::waitingSinceMs() const
+{
+    return reserved.load() ? 0 : waitingSince.load();
+}
+
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
     qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     busy = true;
+    reserved = false;
 
+    // A connection that was still waiting for a request gives way to this one; cutting it
+    // must not mark the handler free.
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        qDebug("HttpConnectionHandler (%p): cutting a waiting connection for a new one",
+               static_cast<void*>(this));
+        adopting = true;
+        socket->abort();
+        adopting = false;
+    }
     // Discards whatever the socket object still holds from its previous connection
     // (for a TLS socket, its encryption state as well).
     socket->connectToHost(QString(), 0, QIODevice::ReadWrite);
     socket->abort();
+    readTimer.stop();
+    closing = false;
+    delete currentRequest;
+    currentRequest = nullptr;
 
     if (!socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
                                      QIODevice::ReadWrite)) {
@@ -102,6 +146,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         if (socketDescriptor >= 0) {
             ::close(int(socketDescriptor));
         }
+        waitingSince = 0;
         busy = false;
         return;
     }
@@ -116,10 +161,14 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 
     writeTimeout = HttpSettings::intValue(settings, QStringLiteral("writeTimeout"),
                                           HttpResponse::defaultWriteTimeout);
-    readTimer.start(HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000));
+    readTimeoutMs = HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000);
+    waitForRequest();
+}
 
-    delete currentRequest;
-    currentRequest = nullptr;
+void HttpConnectionHandler::waitForRequest()
+{
+    readTimer.start(readTimeoutMs);
+    waitingSince = monotonicMs();
 }
 
 void HttpConnectionHandler::readTimeout()
@@ -135,7 +184,11 @@ void HttpConnectionHandler::disconnected()
     qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
     socket->close();
     readTimer.stop();
-    busy = false;
+    waitingSince = 0;
+    // A handler already promised to a new connection stays taken until it adopts it.
+    if (!adopting && !reserved) {
+        busy = false;
+    }
 }
 
 void HttpConnectionHandler::socketError(QAbstractSocket::SocketError socketError)
@@ -146,6 +199,10 @@ void HttpConnectionHandler::socketError(QAbstractSocket::SocketError socketError
 
 void HttpConnectionHandler::closeConnection()
 {
+    // Nothing more is read from a connection that is being closed.
+    closing = true;
+    waitingSince = 0;
+    readTimer.stop();
     // Let the client take what is still queued, but not for ever: a client that reads
     // nothing for writeTimeout is cut off.
     qint64 pending = HttpResponse::pendingBytes(socket);
@@ -166,27 +223,46 @@ void HttpConnectionHandler::closeConnection()
 
 void HttpConnectionHandler::read()
 {
+    // Writing an answer, or waiting for it to leave, lets the socket signal new bytes
+    // from within that write. Serving them there would run a second request inside the
+    // first one on the same thread; they wait in the socket's buffer instead, and the
+    // loop below takes them once the answer is out.
+    if (reading) {
+        return;
+    }
+    reading = true;
+    serveAvailableRequests();
+    reading = false;
+}
+
+void HttpConnectionHandler::serveAvailableRequests()
+{
     // Requests that arrive back to back on one connection are served in order, in one pass.
     while (socket->isOpen() && socket->bytesAvailable()) {
+        if (closing) {
+            socket->readAll(); // the client is being cut off; what it still sends is dropped
+            return;
+        }
         if (!currentRequest) {
             currentRequest = new HttpRequest(settings);
         }
 
         while (socket->bytesAvailable() && currentRequest->getStatus() != HttpRequest::complete &&
                currentRequest->getStatus() != HttpRequest::aborted) {
+            const bool hadHead = currentRequest->getStatus() == HttpRequest::awaitingBody;
             currentRequest->readFromSocket(socket);
-            if (currentRequest->getStatus() == HttpRequest::awaitingBody) {
-                // A long upload is not cut while data keeps coming.
+            if (!hadHead && currentRequest->getStatus() == HttpRequest::awaitingBody) {
+                // The body gets a deadline of its own once, sized for a slow but honest
+                // upload; a trickle of bytes cannot keep the handler for ever.
                 readTimer.start(
-                    HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000));
+                    readTimeoutMs +
+                    int(qMin<qint64>(INT_MAX / 2, currentRequest->getExpectedBodySize() * 1000 /
+                                                      minimumBodyRate)));
             }
         }
 
         if (currentRequest->getStatus() == HttpRequest::aborted) {
-            readTimer.stop();
-            socket->write(
-                "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too "
-                "large\r\n");
+            socket->write(refusal(currentRequest->getAbortStatus()));
             closeConnection();
             delete currentRequest;
             currentRequest = nullptr;
@@ -198,6 +274,7 @@ void HttpConnectionHandler::read()
         }
 
         readTimer.stop();
+        waitingSince = 0;
         qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
 
         HttpResponse response(socket);
@@ -235,13 +312,29 @@ void HttpConnectionHandler::read()
             }
         }
 
-        if (closeAfterResponse) {
-            closeConnection();
-        } else if (socket->state() == QAbstractSocket::ConnectedState) {
-            readTimer.start(HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000));
-        }
         delete currentRequest;
         currentRequest = nullptr;
+        if (closeAfterResponse) {
+            closeConnection();
+            return;
+        }
+        if (socket->state() == QAbstractSocket::ConnectedState) {
+            waitForRequest();
+        }
+    }
+}
+
+QByteArray HttpConnectionHandler::refusal(int httpStatus)
+{
+    switch (httpStatus) {
+    case 400:
+        return "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n400 Bad Request\r\n";
+    case 431:
+        return "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n\r\n431 "
+               "Request Header Fields Too Large\r\n";
+    default:
+        return "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too "
+               "large\r\n";
     }
 }
 

@@ -37,6 +37,20 @@ public:
     bool isBusy() const;
     void setBusy();
 
+    /**
+     * When the handler's connection began to wait for its next request (a monotonic
+     * millisecond count), or 0 while a request is served, the handler is free or it is
+     * already promised to a new connection.
+     */
+    qint64 waitingSinceMs() const;
+    /**
+     * Promises the handler to a new connection if its connection has been waiting for a
+     * request since \a before or earlier; the new connection's handleConnection() then cuts
+     * the waiting one. Called by the pool when no handler is free.
+     */
+    bool reserveIfWaitingSince(qint64 before);
+    static qint64 monotonicMs();
+
 public slots:
     void handleConnection(tSocketDescriptor socketDescriptor);
 
@@ -50,6 +64,9 @@ private:
     void run() override;
     void createSocket();
     void closeConnection();
+    void serveAvailableRequests();
+    void waitForRequest();
+    static QByteArray refusal(int httpStatus);
 
     QSettings* settings;
     QTcpSocket* socket = nullptr;
@@ -59,6 +76,12 @@ private:
     std::atomic<bool> busy{false};
     const QSslConfiguration* sslConfiguration;
     int writeTimeout = HttpResponse::defaultWriteTimeout;
+    int readTimeoutMs = 10000;
+    bool reading = false;  // read() is running; a signal from inside it must not re-enter
+    bool closing = false;  // the connection is being closed; nothing more is read
+    bool adopting = false; // a waiting connection is cut for a new one
+    std::atomic<qint64> waitingSince{0};
+    std::atomic<bool> reserved{false};
 };
 
 } // namespace corvane

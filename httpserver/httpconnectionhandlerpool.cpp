@@ -11,6 +11,11 @@
 
 namespace corvane {
 
+namespace {
+// How long a connection may wait for its request before a new client may take its handler.
+constexpr qint64 waitingGraceMs = 2000;
+} // namespace
+
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings,
                                                      HttpRequestHandler* requestHandler)
     : QObject(), settings(settings), requestHandler(requestHandler)
@@ -51,7 +56,36 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
             pool.append(freeHandler);
         }
     }
+    if (!freeHandler) {
+        freeHandler = longestWaiting();
+    }
     return freeHandler;
+}
+
+HttpConnectionHandler* HttpConnectionHandlerPool::longestWaiting()
+{
+    // Every handler is taken. Connections that have sat without a complete request for a
+    // while (idle keep-alives, clients that trickle their bytes) would otherwise lock out
+    // everyone else; the one that has waited longest makes room for the newcomer.
+    const qint64 before = HttpConnectionHandler::monotonicMs() - waitingGraceMs;
+    for (;;) {
+        HttpConnectionHandler* oldest = nullptr;
+        qint64 oldestSince = 0;
+        for (HttpConnectionHandler* handler : qAsConst(pool)) {
+            const qint64 since = handler->waitingSinceMs();
+            if (since > 0 && since <= before && (!oldest || since < oldestSince)) {
+                oldest = handler;
+                oldestSince = since;
+            }
+        }
+        if (!oldest) {
+            return nullptr;
+        }
+        if (oldest->reserveIfWaitingSince(before)) {
+            return oldest;
+        }
+        // it began serving a request meanwhile; look again
+    }
 }
 
 void HttpConnectionHandlerPool::cleanup()
@@ -122,8 +156,13 @@ void HttpConnectionHandlerPool::loadSslConfig()
                   qPrintable(sslKeyFileName));
         return;
     }
-    const QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
+    const QByteArray keyPem = keyFile.readAll();
     keyFile.close();
+    // An RSA key as before, or an elliptic-curve key (cheaper handshakes).
+    QSslKey sslKey(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
+    if (sslKey.isNull()) {
+        sslKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey, QByteArray());
+    }
     qDebug(sslKey.isNull() ? "no key" : "has key");
 
     sslConfiguration = new QSslConfiguration();

@@ -28,7 +28,11 @@ public:
     HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler);
     ~HttpConnectionHandlerPool() override;
 
-    /** A handler already marked busy for the caller, or null when none can be had. */
+    /**
+     * A handler already marked busy for the caller, or null when none can be had. When
+     * every handler is taken, one whose connection has waited longest for a request is
+     * handed out; it cuts that connection when it adopts the new one.
+     */
     HttpConnectionHandler* getConnectionHandler();
 
     /** Number of handler threads that exist. */
@@ -41,6 +45,7 @@ private slots:
 
 private:
     void loadSslConfig();
+    HttpConnectionHandler* longestWaiting();
 
     QSettings* settings;
     HttpRequestHandler* requestHandler;

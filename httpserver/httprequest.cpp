@@ -11,6 +11,10 @@ namespace corvane {
 namespace {
 // Multipart bodies are spooled and parsed in pieces of this size.
 constexpr qint64 multipartChunk = 65536;
+// How much of the socket's buffer one look for a line end takes.
+constexpr qint64 lineWindow = 4096;
+// Far more than any browser sends; a head of thousands of tiny lines is refused.
+constexpr int maxHeaderLines = 100;
 
 QString tempFileTemplate(const char* role)
 {
@@ -59,20 +63,48 @@ HttpRequest::~HttpRequest()
 bool HttpRequest::readLine(QTcpSocket* socket, QByteArray& line)
 {
     // One byte more than the remaining allowance, so that an overflow is noticed.
-    const qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
-    const QByteArray available = socket->peek(allowance);
-    const int lineEnd = available.indexOf('\n');
-    lineBuffer.append(socket->read(lineEnd >= 0 ? lineEnd + 1 : available.size()));
+    qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
+    // The socket's buffer is searched in windows, so that a head of many short lines costs
+    // time in proportion to its size rather than to its size times its line count.
+    bool lineEnded = false;
+    while (allowance > 0 && !lineEnded && socket->bytesAvailable() > 0) {
+        const QByteArray window = socket->peek(qMin(allowance, lineWindow));
+        const int lineEnd = window.indexOf('\n');
+        lineEnded = lineEnd >= 0;
+        const QByteArray piece = socket->read(lineEnded ? lineEnd + 1 : window.size());
+        lineBuffer.append(piece);
+        allowance -= piece.size();
+    }
     // A line that arrives in pieces is counted once per piece, cumulatively.
     currentSize += lineBuffer.size();
     // Only a line feed ends a line: a carriage return may be the last byte of a packet
     // whose line feed is still on its way.
-    if (!lineBuffer.contains('\n')) {
+    if (!lineEnded) {
         return false;
+    }
+    // Control bytes inside a line (a NUL, a bare carriage return) would make a value mean
+    // one thing here and another to whatever compares or forwards it.
+    int end = lineBuffer.size() - 1;
+    if (end > 0 && lineBuffer.at(end - 1) == '\r') {
+        --end;
+    }
+    for (int i = 0; i < end; ++i) {
+        const auto byte = static_cast<unsigned char>(lineBuffer.at(i));
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+            qWarning("HttpRequest: control character in the request head");
+            refuse(400);
+            return false;
+        }
     }
     line = lineBuffer.trimmed();
     lineBuffer.clear();
     return true;
+}
+
+void HttpRequest::refuse(int httpStatus)
+{
+    status = aborted;
+    abortStatus = httpStatus;
 }
 
 void HttpRequest::readRequest(QTcpSocket* socket)
@@ -102,7 +134,18 @@ void HttpRequest::readHeader(QTcpSocket* socket)
     }
     const int colon = line.indexOf(':');
     if (colon > 0) {
+        if (++headerLines > maxHeaderLines) {
+            qWarning("HttpRequest: too many header lines");
+            refuse(431);
+            return;
+        }
         currentHeader = line.left(colon).toLower();
+        // "Content-Length :" must not pass as some other header beside the real one.
+        if (currentHeader.contains(' ') || currentHeader.contains('\t')) {
+            qWarning("HttpRequest: white space in a header name");
+            refuse(400);
+            return;
+        }
         headers.insert(currentHeader, line.mid(colon + 1).trimmed());
     } else if (!line.isEmpty()) {
         // A continuation line extends the most recent value of the current header.
@@ -417,6 +460,16 @@ void HttpRequest::parseMultiPartFile()
 HttpRequest::RequestState HttpRequest::getStatus() const
 {
     return status;
+}
+
+int HttpRequest::getAbortStatus() const
+{
+    return abortStatus;
+}
+
+int HttpRequest::getExpectedBodySize() const
+{
+    return expectedBodySize;
 }
 
 QByteArray HttpRequest::getMethod() const

@@ -32,6 +32,14 @@ public:
 
     void readFromSocket(QTcpSocket* socket);
     RequestState getStatus() const;
+    /**
+     * The HTTP status an aborted request is answered with: 413 for the size limits and a
+     * broken request line, 400 for control bytes or white space in a header name, 431 for
+     * too many header lines.
+     */
+    int getAbortStatus() const;
+    /** The body size the head announced (0 without a body). */
+    int getExpectedBodySize() const;
 
     QByteArray getMethod() const;
     QByteArray getPath() const;
@@ -67,6 +75,7 @@ private:
     void parseMultiPartFile();
 
     bool readLine(QTcpSocket* socket, QByteArray& line);
+    void refuse(int httpStatus);
     void finishHeaders();
     bool readContentLength();
 
@@ -79,6 +88,8 @@ private:
     QByteArray path;
     QByteArray version;
     RequestState status = awaitingRequestLine;
+    int abortStatus = 413;
+    int headerLines = 0;
     QHostAddress peerAddress;
     int maxSize;
     int maxMultiPartSize;

@@ -8,6 +8,13 @@ namespace corvane {
 namespace {
 // Bytes the socket may hold unsent before a write waits for the client.
 constexpr qint64 maxPendingBytes = 16384;
+
+// A line break or NUL inside a header would end it early and let the rest pass as
+// headers or body of the client's choosing.
+bool breaksTheHead(const QByteArray& text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
 } // namespace
 
 HttpResponse::HttpResponse(QTcpSocket* socket) : socket(socket) {}
@@ -59,14 +66,24 @@ void HttpResponse::writeHeaders()
     buffer.append(statusText);
     buffer.append("\r\n");
     for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
+        if (breaksTheHead(it.key()) || breaksTheHead(it.value())) {
+            qWarning("HttpResponse: header %s left out, it holds a line break or NUL",
+                     QByteArray(it.key()).replace('\r', ' ').replace('\n', ' ').constData());
+            continue;
+        }
         buffer.append(it.key());
         buffer.append(": ");
         buffer.append(it.value());
         buffer.append("\r\n");
     }
     for (auto it = cookies.constBegin(); it != cookies.constEnd(); ++it) {
+        const QByteArray cookie = it.value().toByteArray();
+        if (breaksTheHead(cookie)) {
+            qWarning("HttpResponse: a cookie left out, it holds a line break or NUL");
+            continue;
+        }
         buffer.append("Set-Cookie: ");
-        buffer.append(it.value().toByteArray());
+        buffer.append(cookie);
         buffer.append("\r\n");
     }
     buffer.append("\r\n");

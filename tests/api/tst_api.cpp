@@ -223,6 +223,7 @@ private slots:
         QTest::newRow("no Bearer word: field used") << "bearer " + key << key << true;
         QTest::newRow("field only") << QByteArray() << key << true;
         QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
+        QTest::newRow("field key, NUL, more") << QByteArray() << key + '\0' + "x" << false;
     }
     void readsTheKeyFromBearerOrField()
     {
@@ -236,7 +237,11 @@ private slots:
             fieldKey.isEmpty() ? QByteArray() : "?securityKey=" + fieldKey.toPercentEncoding();
         const Response byParameter = call(request("GET", "/getStatus" + query, header));
         const QByteArray body =
-            fieldKey.isEmpty() ? QByteArray("{}") : "{\"securityKey\": \"" + fieldKey + "\"}";
+            fieldKey.isEmpty()
+                ? QByteArray("{}")
+                : QJsonDocument(QJsonObject{{"securityKey", QString::fromUtf8(fieldKey.constData(),
+                                                                              fieldKey.size())}})
+                      .toJson();
         const Response byJson = call(
             request("POST", "/getStatus", header + "Content-Type: application/json\r\n", body));
         for (const Response& response : {byParameter, byJson}) {
@@ -284,6 +289,7 @@ private slots:
         QTest::newRow("capital") << QByteArray("/GetStatus") << 404;
         QTest::newRow("unknown") << QByteArray("/print") << 404;
         QTest::newRow("terminal route") << QByteArray("/getTpas/") << 200;
+        QTest::newRow("NUL after the path") << QByteArray("/getStatus%00") << 404;
     }
     void routesExactPathsWithOneTrailingSlash()
     {

@@ -33,6 +33,26 @@ class TestHandler : public corvane::HttpRequestHandler
 public:
     void service(corvane::HttpRequest& request, corvane::HttpResponse& response) override
     {
+        static thread_local int depth = 0;
+        if (depth > 0) {
+            ++nested;
+        }
+        struct Depth
+        {
+            Depth() { ++depth; }
+            ~Depth() { --depth; }
+        } inside;
+        serve(request, response);
+    }
+
+    std::atomic<int> served{0};
+    std::atomic<int> nested{0}; // calls made while another one ran on the same thread
+    QSemaphore entered;
+    QSemaphore release;
+
+private:
+    void serve(corvane::HttpRequest& request, corvane::HttpResponse& response)
+    {
         ++served;
         const QByteArray path = request.getPath();
         if (path == "/hello") {
@@ -61,10 +81,6 @@ public:
         }
         // any other path: nothing written, the connection handler finishes the response
     }
-
-    std::atomic<int> served{0};
-    QSemaphore entered;
-    QSemaphore release;
 };
 
 /** Runs an HttpListener in its own thread with its own event loop. */

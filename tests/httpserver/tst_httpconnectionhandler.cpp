@@ -101,6 +101,27 @@ private slots:
         QVERIFY(!client->waitForClose(300));
     }
 
+    void neverServesARequestInsideAnother()
+    {
+        // Bytes that arrive while an answer is written must wait for it: serving them from
+        // within the write would nest a request in another on the handler's thread (and
+        // deadlock a handler that serialises its calls).
+        startServer();
+        auto client = connectClient();
+        QVERIFY(client);
+        client->tcpSocket()->setReadBufferSize(1024); // the big answer stalls in its write
+        client->send("GET /big?size=33554432 HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(handler->served.load(), 1);
+        QTest::qWait(200);
+        client->send("GET /hello HTTP/1.1\r\n\r\n" + QByteArray("junk\r\n").repeated(3));
+        QTest::qWait(200);
+        client->tcpSocket()->setReadBufferSize(0);
+        QCOMPARE(client->readResponse(60000).body.size(), 33554432);
+        QCOMPARE(client->readResponse().body, QByteArray("hello"));
+        QVERIFY(client->waitForClose()); // the junk is refused
+        QCOMPARE(handler->nested.load(), 0);
+    }
+
     void closesWhenAsked_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -168,40 +189,54 @@ private slots:
         }
     }
 
-    void abortsMalformedRequestsWith413_data()
+    void refusesMalformedRequests_data()
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("maxRequestSize");
-        QTest::newRow("two words") << QByteArray("GET /\r\n") << 16000;
-        QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\n") << 16000;
-        QTest::newRow("not HTTP") << QByteArray("GET / FTP/1.0\r\n") << 16000;
-        QTest::newRow("body over limit")
-            << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\n") << 100;
-        QTest::newRow("negative length")
-            << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: -1\r\n\r\n") << 16000;
-        QTest::newRow("signed length")
-            << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: +3\r\n\r\n") << 16000;
-        QTest::newRow("overflowing length")
-            << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: 4294967299\r\n\r\n") << 16000;
-        QTest::newRow("two lengths")
-            << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n")
-            << 16000;
-        QTest::newRow("chunked body")
-            << QByteArray("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") << 16000;
-        QTest::newRow("headers over limit")
-            << QByteArray("GET /hello HTTP/1.1\r\nX-Long: " + QByteArray(200, 'a') + "\r\n") << 100;
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray badRequest =
+            "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n400 Bad Request\r\n";
+        const auto row = [](const char* name, const QByteArray& request, const QByteArray& answer,
+                            int maxRequestSize = 16000) {
+            QTest::newRow(name) << request << maxRequestSize << answer;
+        };
+        const QByteArray smuggled = "GET /hello HTTP/1.1\r\n\r\n";
+        const QByteArray length = QByteArray::number(smuggled.size());
+        // clang-format off
+        row("two words", "GET /\r\n", entityTooLarge);
+        row("two spaces", "GET  / HTTP/1.1\r\n", entityTooLarge);
+        row("not HTTP", "GET / FTP/1.0\r\n", entityTooLarge);
+        row("body over limit", "POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\n", entityTooLarge, 100);
+        row("negative length", "POST /echo HTTP/1.1\r\nContent-Length: -1\r\n\r\n", entityTooLarge);
+        row("signed length", "POST /echo HTTP/1.1\r\nContent-Length: +3\r\n\r\n", entityTooLarge);
+        row("overflowing length", "POST /echo HTTP/1.1\r\nContent-Length: 4294967299\r\n\r\n", entityTooLarge);
+        row("two lengths", "POST /echo HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", entityTooLarge);
+        row("chunked body", "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", entityTooLarge);
+        row("headers over limit", "GET /hello HTTP/1.1\r\nX-Long: " + QByteArray(200, 'a') + "\r\n", entityTooLarge, 100);
+        // After a refusal nothing more of the connection is read: one answer, not one per piece.
+        row("long request line, more behind it", ("GET /" + QByteArray(300, 'A') + " HTTP/1.1\r\n\r\n").repeated(20), entityTooLarge, 100);
+        // A body that is run as a request of its own if the length or encoding is missed.
+        row("blank before the colon", "POST /echo HTTP/1.1\r\nContent-Length : " + length + "\r\n\r\n" + smuggled, badRequest);
+        row("tab before the colon", "POST /echo HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + smuggled, badRequest);
+        row("NUL in a header value", QByteArray("GET /hello HTTP/1.1\r\nAuthorization: Bearer k@junk\r\n\r\n").replace('@', '\0'), badRequest);
+        row("NUL in the request line", QByteArray("GET /hello@ HTTP/1.1\r\n\r\n").replace('@', '\0'), badRequest);
+        row("bare CR in a header value", "GET /hello HTTP/1.1\r\nOrigin: http://localhost\rX-A: b\r\n\r\n", badRequest);
+        row("too many header lines", "GET /hello HTTP/1.1\r\n" + QByteArray("X-A: b\r\n").repeated(101) + "\r\n",
+            "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n\r\n431 Request Header Fields Too Large\r\n");
+        // clang-format on
     }
-    void abortsMalformedRequestsWith413()
+    void refusesMalformedRequests()
     {
         QFETCH(QByteArray, request);
         QFETCH(int, maxRequestSize);
+        QFETCH(QByteArray, answer);
         (*settings)->setValue("maxRequestSize", maxRequestSize);
         startServer();
         auto client = connectClient();
         QVERIFY(client);
         client->send(request);
         QVERIFY(client->waitForClose());
-        QCOMPARE(client->unread(), entityTooLarge);
+        QCOMPARE(client->unread(), answer);
         QCOMPARE(handler->served.load(), 0);
     }
 
@@ -218,16 +253,24 @@ private slots:
         QCOMPARE(client->unread(), QByteArray());
     }
 
-    void cutsSlowHeadersCountedFromTheLastResponse()
+    void cutsATrickleCountedFromTheLastResponse_data()
     {
+        QTest::addColumn<QByteArray>("start");
+        QTest::newRow("head") << QByteArray("GET /hello HTTP/1.1\r\n");
+        // The body's own deadline: the read timeout and 5000 bytes at the slowest rate served.
+        QTest::newRow("body") << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: 5000\r\n\r\n");
+    }
+    void cutsATrickleCountedFromTheLastResponse()
+    {
+        QFETCH(QByteArray, start);
         (*settings)->setValue("readTimeout", 600);
         startServer();
         auto client = connectClient();
         QVERIFY(client);
         client->send("GET /hello HTTP/1.1\r\n\r\n");
         QCOMPARE(client->readResponse().body, QByteArray("hello"));
-        // One header byte every 100 ms keeps the line alive but never completes it.
-        client->send("GET /hello HTTP/1.1\r\n");
+        // One byte every 100 ms keeps the connection busy but never completes the request.
+        client->send(start);
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 3000 &&

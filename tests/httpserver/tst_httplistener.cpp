@@ -81,6 +81,32 @@ private slots:
         QCOMPARE(server.poolSize(), 2);
     }
 
+    void theLongestWaitingConnectionGivesWay()
+    {
+        // Clients that never finish a request hold every handler; after a grace period the
+        // one that has waited longest makes room for a newcomer, which is served.
+        (*settings)->setValue("maxThreads", 2);
+        (*settings)->setValue("readTimeout", 60000);
+        ServerThread server(settings->get(), &handler);
+        std::vector<std::unique_ptr<HttpClient>> slow;
+        for (int i = 0; i < 2; ++i) {
+            slow.push_back(connectPlain(server.port()));
+            QVERIFY(slow.back());
+            slow.back()->send("GET /hello HTTP/1.1\r\nX-Slow: ");
+            QTest::qWait(100);
+        }
+        QTest::qWait(2100);
+        for (int round = 0; round < 2; ++round) {
+            auto client = connectPlain(server.port());
+            QVERIFY(client);
+            QVERIFY(answersHello(*client));
+        }
+        QVERIFY(slow[0]->waitForClose());
+        QCOMPARE(slow[0]->unread(), QByteArray());
+        QCOMPARE(slow[1]->tcpSocket()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(server.poolSize(), 2);
+    }
+
     void cleanupRetiresOneSurplusIdleHandlerPerTick()
     {
         (*settings)->setValue("minThreads", 4);

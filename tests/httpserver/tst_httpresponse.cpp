@@ -99,6 +99,11 @@ void TestHttpResponse::wire_data()
         << ok + "Content-Type: text/plain\r\nTransfer-Encoding: chunked\r\nSet-Cookie: a=2; "
                 "Version=1\r\nSet-Cookie: b=v; Comment=c; Domain=example.org; Max-Age=60; "
                 "Path=/p; Secure; HttpOnly; Version=1\r\n\r\n1\r\nx\r\n0\r\n\r\n";
+    // A value taken from the request (an echoed origin) must not split the head.
+    QTest::newRow("header or cookie with a line break or NUL left out")
+        << QByteArrayList{"hX-A=a\rb", "hX-B=a\nb",    "hX-C=" + QByteArray("a\0b", 3),
+                          "hX-D=1",    "cc=a\r\nX: y", "l"}
+        << ok + "Content-Length: 0\r\nX-D: 1\r\n\r\n";
     QTest::newRow("redirect") << QByteArrayList{"r/login?next=%2F"}
                               << QByteArray("HTTP/1.1 303 See Other\r\nContent-Length: 8\r\n"
                                             "Location: /login?next=%2F\r\n\r\nRedirect");
