@@ -3,6 +3,7 @@
 #include "httpcookie.h"
 #include "httpsettings.h"
 
+#include <QAbstractSocket>
 #include <QDir>
 #include <climits>
 
@@ -60,7 +61,7 @@ HttpRequest::~HttpRequest()
     }
 }
 
-bool HttpRequest::readLine(QTcpSocket* socket, QByteArray& line)
+bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
 {
     // One byte more than the remaining allowance, so that an overflow is noticed.
     qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
@@ -107,7 +108,7 @@ void HttpRequest::refuse(int httpStatus)
     abortStatus = httpStatus;
 }
 
-void HttpRequest::readRequest(QTcpSocket* socket)
+void HttpRequest::readRequest(QIODevice* socket)
 {
     QByteArray line;
     if (!readLine(socket, line) || line.isEmpty()) {
@@ -122,11 +123,13 @@ void HttpRequest::readRequest(QTcpSocket* socket)
     method = parts.at(0).trimmed();
     path = parts.at(1);
     version = parts.at(2);
-    peerAddress = socket->peerAddress();
+    if (const auto* tcpSocket = qobject_cast<const QAbstractSocket*>(socket)) {
+        peerAddress = tcpSocket->peerAddress();
+    }
     status = awaitingHeaders;
 }
 
-void HttpRequest::readHeader(QTcpSocket* socket)
+void HttpRequest::readHeader(QIODevice* socket)
 {
     QByteArray line;
     if (!readLine(socket, line)) {
@@ -219,7 +222,7 @@ void HttpRequest::finishHeaders()
     }
 }
 
-void HttpRequest::readBody(QTcpSocket* socket)
+void HttpRequest::readBody(QIODevice* socket)
 {
     if (boundary.isEmpty()) {
         const QByteArray data = socket->read(expectedBodySize - bodyData.size());
@@ -259,7 +262,7 @@ void HttpRequest::readBody(QTcpSocket* socket)
     }
 }
 
-void HttpRequest::readFromSocket(QTcpSocket* socket)
+void HttpRequest::readFromSocket(QIODevice* socket)
 {
     switch (status) {
     case awaitingRequestLine:

@@ -7,13 +7,14 @@
 #include <QMap>
 #include <QMultiMap>
 #include <QSettings>
-#include <QTcpSocket>
+#include <QIODevice>
 #include <QTemporaryFile>
 
 namespace corvane {
 
 /**
- * One HTTP request, received incrementally from a socket.
+ * One HTTP request, received incrementally from a socket (or any sequential device whose
+ * bytes arrive in pieces; the peer address is known only for a socket).
  *
  * The connection handler feeds it with readFromSocket() whenever bytes arrive until
  * getStatus() is complete or aborted. The request enforces "maxRequestSize" and
@@ -30,7 +31,7 @@ public:
     explicit HttpRequest(QSettings* settings);
     virtual ~HttpRequest();
 
-    void readFromSocket(QTcpSocket* socket);
+    void readFromSocket(QIODevice* socket);
     RequestState getStatus() const;
     /**
      * The HTTP status an aborted request is answered with: 413 for the size limits and a
@@ -67,14 +68,14 @@ public:
     static QByteArray urlDecode(const QByteArray source);
 
 private:
-    void readRequest(QTcpSocket* socket);
-    void readHeader(QTcpSocket* socket);
-    void readBody(QTcpSocket* socket);
+    void readRequest(QIODevice* socket);
+    void readHeader(QIODevice* socket);
+    void readBody(QIODevice* socket);
     void decodeRequestParams();
     void extractCookies();
     void parseMultiPartFile();
 
-    bool readLine(QTcpSocket* socket, QByteArray& line);
+    bool readLine(QIODevice* socket, QByteArray& line);
     void refuse(int httpStatus);
     void finishHeaders();
     bool readContentLength();

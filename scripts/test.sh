@@ -21,5 +21,18 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_init_
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+# The fuzz harnesses: a clang build of the bottom libraries of their own, each harness run
+# briefly on its seeds (PRINTARRA_FUZZ_SECONDS each, two at a time). PRINTARRA_FUZZ=0, or
+# arguments for ctest (a narrowed run), skip it.
+if [ "${PRINTARRA_FUZZ:-1}" != 0 ] && [ $# -eq 0 ]; then
+    fuzz=${PRINTARRA_FUZZ_BUILD:-$root/build-fuzz}
+    CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DPRINTARRA_FUZZ=ON -DPRINTARRA_BUILD_TESTS=OFF -DPRINTARRA_BUILD_BENCH=OFF \
+        -DPRINTARRA_SUBSYSTEMS="httpserver;escpos;tpa" \
+        -DPRINTARRA_FUZZ_SECONDS="${PRINTARRA_FUZZ_SECONDS:-40}"
+    cmake --build "$fuzz" -j "$jobs"
+    (cd "$fuzz" && ctest --output-on-failure -j "$jobs")
+fi
+
 cd "$build"
 ctest --output-on-failure --timeout 600 -j "$jobs" "$@"
