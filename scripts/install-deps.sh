@@ -23,6 +23,8 @@ PACKAGES=(
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
     # a real browser against the program
     chromium curl
+    # the fuzz harnesses (libFuzzer is part of clang's runtime)
+    clang libclang-rt-14-dev
 )
 
 missing=()
