@@ -1,4 +1,5 @@
 #include "appconfig.h"
+#include "commandline.h"
 #include "messagehandler.h"
 #include "printclient.h"
 #include "startup.h"
@@ -12,11 +13,31 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTranslator>
+#include <cstdio>
 #include <exception>
 
 int main(int argc, char* argv[])
 {
     const QString name = AppConfig::applicationName();
+    QCoreApplication::setOrganizationName(AppConfig::organizationName());
+    QCoreApplication::setOrganizationDomain(AppConfig::organizationDomain());
+    QCoreApplication::setApplicationName(name);
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    CommandLine commandLine(arguments);
+    // Answers need neither a display nor the single-instance lock: they only touch settings.
+    if (commandLine.exitsAtOnce()) {
+        QCoreApplication app(argc, argv);
+        return commandLine.run();
+    }
+    // Before the probe, so that a running instance still waiting for it starts serving.
+    if (commandLine.acceptTerms()) {
+        CommandLine::recordAcceptance();
+    }
+
     if (Startup::isAnotherInstanceRunning(name)) {
         return 0;
     }
@@ -33,11 +54,15 @@ int main(int argc, char* argv[])
     }
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setOrganizationName(AppConfig::organizationName());
-    QCoreApplication::setOrganizationDomain(AppConfig::organizationDomain());
-    QCoreApplication::setApplicationName(name);
 
     QApplication app(argc, argv);
+    // Qt took its own options (-platform, ...); whatever is left must be ours.
+    const QString unknown = commandLine.parseAgain(app.arguments());
+    if (!unknown.isEmpty()) {
+        fprintf(stderr, "printarra: %s (printarra --help lists the options)\n",
+                qPrintable(unknown));
+        return 2;
+    }
     // The local server holds the name for this run, so that a later start's probe finds it.
     QLocalServer localServer;
     Startup::createLocalServer(localServer, name);
@@ -59,7 +84,7 @@ int main(int argc, char* argv[])
     }
 
     printClient = new PrintClient();
-    if (app.arguments().contains(QStringLiteral("DebugModeOn"))) {
+    if (commandLine.debugMode()) {
         printClient->setIsDebugMode(true);
         qInstallMessageHandler(messageHandler);
     }

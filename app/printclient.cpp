@@ -4,6 +4,7 @@
 #include "httplistener.h"
 #include "printclientrequesthandler.h"
 #include "printclientthreaded.h"
+#include "tlsmaterial.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -19,6 +20,7 @@
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -148,6 +150,7 @@ void PrintClient::setLicenseAccepted(bool accepted)
     settings.sync();
     emit licenseAcceptedChanged(accepted);
     if (!accepted) {
+        updateServiceState();
         return;
     }
 
@@ -165,6 +168,9 @@ void PrintClient::setLicenseAccepted(bool accepted)
     connect(worker, &PrintClientThreaded::onGetTpas, this, &PrintClient::onGetTpas);
     connect(this, &PrintClient::requestServer, worker, &PrintClientThreaded::getServer);
     connect(worker, &PrintClientThreaded::onGetServer, this, &PrintClient::onGetServer);
+    connect(worker, &PrintClientThreaded::onTlsProblem, this, &PrintClient::onTlsProblem);
+    connect(this, &PrintClient::requestTlsRefresh, worker,
+            &PrintClientThreaded::refreshTlsMaterial);
     connect(this, &QObject::destroyed, thread, &QThread::quit);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(thread, &QThread::finished, handler, &QObject::deleteLater);
@@ -175,6 +181,67 @@ void PrintClient::setLicenseAccepted(bool accepted)
     emit requestPrinters();
     emit requestTpas();
     emit requestServer(m_serverActive, handler);
+
+    // Addresses come and go (DHCP, a second network): the certificate follows them.
+    auto* tlsTimer = new QTimer(this);
+    connect(tlsTimer, &QTimer::timeout, this, &PrintClient::requestTlsRefresh);
+    tlsTimer->start(tlsRefreshInterval);
+    updateServiceState();
+}
+
+int PrintClient::listenPort() const
+{
+    return m_listenPort;
+}
+
+void PrintClient::onTlsProblem(const QString& problem)
+{
+    tlsProblem = problem;
+    updateServiceState();
+}
+
+void PrintClient::updateServiceState()
+{
+    const bool nowListening = listener && listener->isListening();
+    const QString port = QString::number(listenPort());
+    QString problem;
+    QString line;
+    if (!m_licenseAccepted) {
+        problem = QStringLiteral("termsNotAccepted");
+        line = QStringLiteral("Printarra does not serve: the terms of use are not accepted. "
+                              "Accept them in the window or run: printarra --accept-terms");
+    } else if (!tlsProblem.isEmpty()) {
+        problem = QStringLiteral("tlsUnusable");
+        line = QStringLiteral("Printarra does not serve: its TLS material is unusable (%1). "
+                              "Make %2 writable (or remove it) and start Printarra again")
+                   .arg(tlsProblem, TlsMaterial::defaultDirectory());
+    } else if (listener && m_serverActive && !nowListening) {
+        if (listener->serverError() == QAbstractSocket::AddressInUseError) {
+            problem = QStringLiteral("portInUse");
+            line = QStringLiteral("Printarra does not serve: port %1 is in use by another program. "
+                                  "Stop it (ss -ltnp 'sport = :%1' names it) and start Printarra "
+                                  "again")
+                       .arg(port);
+        } else {
+            problem = QStringLiteral("cannotListen");
+            line = QStringLiteral("Printarra does not serve: cannot listen on port %1 (%2). "
+                                  "Free the port and start Printarra again")
+                       .arg(port, listener->errorString());
+        }
+    }
+    if (nowListening == m_listening && problem == m_serviceProblem) {
+        return;
+    }
+    if (!problem.isEmpty() && problem != m_serviceProblem) {
+        qCritical("%s", qPrintable(line));
+        // The log capture keeps critical lines in the window only; this one is for the shell.
+        if (m_isDebugMode) {
+            fprintf(stderr, "%s\n", qPrintable(line));
+        }
+    }
+    m_listening = nowListening;
+    m_serviceProblem = problem;
+    emit serviceStateChanged();
 }
 
 bool PrintClient::serverActive() const
@@ -193,11 +260,15 @@ void PrintClient::setServerActive(bool on)
             setMessage(tr("Serviço de impressão desligado"));
         }
     }
+    const bool announce = !listener.isNull();
     m_serverActive = on;
     settings.setValue(QStringLiteral("serverActive"), on);
     settings.sync();
     qDebug() << QStringLiteral("SSL Version: %1").arg(QSslSocket::sslLibraryVersionString());
     emit serverActiveChanged(on);
+    if (announce) {
+        updateServiceState();
+    }
 }
 
 QString PrintClient::securityKey() const
@@ -580,8 +651,10 @@ void PrintClient::addTpa(Tpa* tpa)
 void PrintClient::onGetServer(corvane::HttpListener* listener)
 {
     this->listener = listener;
+    m_listenPort = AppConfig::apiPort(); // as the worker just configured it
     serverReceived = true;
     checkStarted();
+    updateServiceState();
 }
 
 void PrintClient::setKicked()
@@ -592,6 +665,10 @@ void PrintClient::setKicked()
 
 void PrintClient::checkOpeness()
 {
+    // "printarra --accept-terms" run beside a waiting instance starts its service.
+    if (!m_licenseAccepted && settings.value(QStringLiteral("licenseAccepted"), false).toBool()) {
+        setLicenseAccepted(true);
+    }
     if (settings.value(QStringLiteral("showWindow"), false).toBool()) {
         settings.setValue(QStringLiteral("showWindow"), false);
         settings.sync();

@@ -1,6 +1,7 @@
 #ifndef PRINTCLIENT_H
 #define PRINTCLIENT_H
 
+#include "appconfig.h"
 #include "httplistener.h"
 #include "notification.h"
 #include "printer.h"
@@ -60,6 +61,9 @@ class PrintClient : public QObject
     Q_PROPERTY(bool compatibilityMode READ compatibilityMode WRITE setCompatibilityMode NOTIFY
                    compatibilityModeChanged)
     Q_PROPERTY(bool fetching MEMBER fetching NOTIFY fetchingChanged)
+    Q_PROPERTY(bool listening READ listening NOTIFY serviceStateChanged)
+    Q_PROPERTY(int listenPort READ listenPort NOTIFY serviceStateChanged)
+    Q_PROPERTY(QString serviceProblem READ serviceProblem NOTIFY serviceStateChanged)
 
 public:
     /** How often the lists are refreshed after each result, and the other periods. */
@@ -73,6 +77,7 @@ public:
     static constexpr int notificationLimit = 20;
     static constexpr int notificationMaxAge = 1200; // seconds
     static constexpr int debugMessageLimit = 100;
+    static constexpr int tlsRefreshInterval = 120000;
 
     explicit PrintClient(QObject* parent = nullptr);
     ~PrintClient() override;
@@ -121,6 +126,15 @@ public:
     void addNotification(Notification* notification);
 
     corvane::HttpListener* httpListener() const { return listener; }
+
+    /** Whether the API server accepts connections now, and on which port it does or would. */
+    bool listening() const { return m_listening; }
+    int listenPort() const;
+    /**
+     * Why the service does not serve although it is switched on: "termsNotAccepted",
+     * "portInUse", "cannotListen" or "tlsUnusable"; empty while it serves or is switched off.
+     */
+    QString serviceProblem() const { return m_serviceProblem; }
 
     /** The security key form: eight Base64 characters from a secure source, then "v4.0". */
     static QString makeSecurityKey();
@@ -201,6 +215,8 @@ signals:
     void requestTpas();
     void requestServer(bool online, PrintClientRequestHandler* requestHandler);
     void fetchingChanged();
+    void serviceStateChanged();
+    void requestTlsRefresh();
 
 public slots:
     void clipboard(const QString& text);
@@ -212,6 +228,7 @@ private slots:
     void onGetPrinters(const QList<QPrinterInfo>& printers);
     void onGetTpas(const QList<QSerialPortInfo>& ports);
     void onGetServer(corvane::HttpListener* listener);
+    void onTlsProblem(const QString& problem);
     void setKicked();
     void checkOpeness();
     void checkNewVersion();
@@ -224,6 +241,8 @@ private:
     static Printer* printerAt(QQmlListProperty<Printer>* list, int index);
     static int tpaCount(QQmlListProperty<Tpa>* list);
     static Tpa* tpaAt(QQmlListProperty<Tpa>* list, int index);
+    /** Brings listening and serviceProblem up to date; a new problem is logged once. */
+    void updateServiceState();
 
     QList<int> ingenicoVendorIds{0x079B, 0x0B00};
     QList<int> newnoteVendorIds{0x0403, 0x1E0E};
@@ -260,6 +279,10 @@ private:
     QNetworkAccessManager networkAccess;
     QNetworkReply* pendingReply = nullptr;
     bool versionCheckFailed = false;
+    bool m_listening = false;
+    int m_listenPort = AppConfig::apiPort();
+    QString m_serviceProblem;
+    QString tlsProblem;
 
     // Guards what the API's threads read: the lists, the key, the strings and flags
     // below, and the log lines.

@@ -3,7 +3,9 @@
 #include "appconfig.h"
 #include "httplistener.h"
 #include "printclientrequesthandler.h"
+#include "tlsmaterial.h"
 
+#include <QFile>
 #include <QNetworkInterface>
 #include <QSettings>
 
@@ -38,14 +40,61 @@ void PrintClientThreaded::getTpas()
     emit onGetTpas(QSerialPortInfo::availablePorts());
 }
 
+namespace {
+QByteArray readChain(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+QPair<QString, QString> PrintClientThreaded::tlsFiles()
+{
+    // Test programs may link the build's fixed chain; the program itself carries no key.
+    const QString fixedKey = QStringLiteral(":/ssl/kvr.key");
+    if (QFile::exists(fixedKey)) {
+        emit onTlsProblem(QString());
+        return {fixedKey, QStringLiteral(":/ssl/kvr.cert")};
+    }
+    TlsMaterial material;
+    const TlsMaterial::Outcome outcome = material.ensure();
+    emit onTlsProblem(material.error());
+    if (outcome == TlsMaterial::Outcome::Failed) {
+        return {};
+    }
+    return {material.serverKeyPath(), material.serverCertPath()};
+}
+
+void PrintClientThreaded::refreshTlsMaterial()
+{
+    const QString chainFile = tlsFiles().second;
+    // Renewed here or by "printarra --tls-material": a new pool reads the files again.
+    const QByteArray chain = readChain(chainFile);
+    auto* listener = findChild<corvane::HttpListener*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!chainFile.isEmpty() && chain != servedChain && listener) {
+        servedChain = chain;
+        if (listener->isListening()) {
+            listener->close();
+            listener->listen();
+        }
+    }
+}
+
 void PrintClientThreaded::getServer(bool online, PrintClientRequestHandler* requestHandler)
 {
+    const QPair<QString, QString> tls = tlsFiles();
+    if (tls.first.isEmpty()) {
+        // Without TLS the server would speak plain HTTP: better none at all.
+        emit onGetServer(nullptr);
+        return;
+    }
     // The server's parameters are written anew on every start, whatever the store held.
     {
         QSettings settings;
         settings.beginGroup(QStringLiteral("listener"));
-        settings.setValue(QStringLiteral("sslKeyFile"), QStringLiteral(":/ssl/kvr.key"));
-        settings.setValue(QStringLiteral("sslCertFile"), QStringLiteral(":/ssl/kvr.cert"));
+        settings.setValue(QStringLiteral("sslKeyFile"), tls.first);
+        settings.setValue(QStringLiteral("sslCertFile"), tls.second);
+        servedChain = readChain(tls.second);
         settings.setValue(QStringLiteral("port"), AppConfig::apiPort());
         settings.setValue(QStringLiteral("minThreads"), 4);
         settings.setValue(QStringLiteral("maxThreads"), 20);

@@ -1,9 +1,11 @@
 #ifndef PRINTCLIENTTHREADED_H
 #define PRINTCLIENTTHREADED_H
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPrinterInfo>
 #include <QSerialPortInfo>
 
@@ -29,12 +31,25 @@ signals:
     void onGetPrinters(QList<QPrinterInfo> printers);
     void onGetTpas(QList<QSerialPortInfo> tpas);
     void onGetServer(corvane::HttpListener* server);
+    /** After every look at the TLS material: why it is unusable, or empty. */
+    void onTlsProblem(QString problem);
 
 public slots:
     void getIPAddresses();
     void getPrinters();
     void getTpas();
     void getServer(bool online, PrintClientRequestHandler* requestHandler);
+    /**
+     * Issues the server certificate again when the machine's names or addresses changed or
+     * it nears its end, and restarts a listening server so that it serves the new one.
+     */
+    void refreshTlsMaterial();
+
+private:
+    /** The key and certificate chain files the server uses, or empty ones when unusable. */
+    QPair<QString, QString> tlsFiles();
+
+    QByteArray servedChain; // the chain the listener's pool loaded
 };
 
 #endif

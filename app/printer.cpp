@@ -35,6 +35,13 @@ void Printer::updateInfo(const QPrinterInfo& newInfo)
     if (usable != wasUsable) {
         emit stateChanged(usable);
     }
+    // "printarra --enable-printer" may have switched it from another process.
+    settings.sync();
+    const bool stored =
+        settings.value(QStringLiteral("printers/%1").arg(getHash()), m_available.load()).toBool();
+    if (stored != m_available) {
+        setAvailable(stored);
+    }
 }
 
 bool Printer::available() const

@@ -1,7 +1,7 @@
-# The connector's TLS key and certificate chain are made per build folder by openssl
-# (never committed) and embedded as the resources :/ssl/kvr.key and :/ssl/kvr.cert.
-# The root CA that signed the chain stays in ${PRINTARRA_TLS_DIR}/rootca.pem so that
-# it can be installed into the browsers' trust stores.
+# A fixed TLS key and certificate chain per build folder, made by openssl (never committed),
+# for the test suites: printarra_tls embeds them as the resources :/ssl/kvr.key and
+# :/ssl/kvr.cert, and ${PRINTARRA_TLS_DIR}/rootca.pem is the CA that signed them. The program
+# never links them; it makes its own material per installation.
 set(PRINTARRA_TLS_DIR ${CMAKE_BINARY_DIR}/ssl)
 execute_process(
     COMMAND ${CMAKE_SOURCE_DIR}/tools/make-tls-material.sh ${PRINTARRA_TLS_DIR}

@@ -54,9 +54,29 @@ Item {
                     height: 24
 
                     CommonLabelMedium {
+                        id: serviceTitle
                         anchors.verticalCenter: parent.verticalCenter
                         font.pixelSize: GlobalSettings.subtitleSize
                         text: qsTr("Estado do serviço")
+                    }
+                    // Where the web application finds the service, or why it cannot.
+                    CommonLabelRegular {
+                        objectName: "serviceStatus"
+                        anchors.left: serviceTitle.right
+                        anchors.leftMargin: 16
+                        anchors.verticalCenter: parent.verticalCenter
+                        font.pixelSize: GlobalSettings.minorSize
+                        color: printClient.serviceProblem === "" ? GlobalSettings.listText : "#B03A3A"
+                        text: {
+                            var port = printClient.listenPort
+                            switch (printClient.serviceProblem) {
+                            case "portInUse": return qsTr("A porta %1 está ocupada por outro programa").arg(port)
+                            case "cannotListen": return qsTr("Não é possível escutar na porta %1").arg(port)
+                            case "termsNotAccepted": return qsTr("Termos de utilização por aceitar")
+                            case "tlsUnusable": return qsTr("Certificado TLS inutilizável")
+                            }
+                            return printClient.listening ? qsTr("A aceitar pedidos na porta %1").arg(port) : ""
+                        }
                     }
                     Row {
                         anchors.right: parent.right

@@ -55,12 +55,37 @@
         <translation>Choose the device you want to configure</translation>
     </message>
     <message>
-        <location line="+24"/>
+        <location line="+25"/>
         <source>Estado do serviço</source>
         <translation>Service status</translation>
     </message>
     <message>
-        <location line="+11"/>
+        <location line="+13"/>
+        <source>A porta %1 está ocupada por outro programa</source>
+        <translation>Port %1 is in use by another program</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Não é possível escutar na porta %1</source>
+        <translation>Cannot listen on port %1</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Termos de utilização por aceitar</source>
+        <translation>Terms of use not accepted</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Certificado TLS inutilizável</source>
+        <translation>TLS certificate unusable</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A aceitar pedidos na porta %1</source>
+        <translation>Listening on port %1</translation>
+    </message>
+    <message>
+        <location line="+12"/>
         <source>Ativo</source>
         <translation>Enabled</translation>
     </message>
@@ -200,7 +225,7 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+190"/>
+        <location filename="../app/printclient.cpp" line="+257"/>
         <source>Serviço de impressão ligado</source>
         <translation>Print service on</translation>
     </message>

@@ -55,12 +55,37 @@
         <translation>Elige el tipo de dispositvo que pretendes configurar</translation>
     </message>
     <message>
-        <location line="+24"/>
+        <location line="+25"/>
         <source>Estado do serviço</source>
         <translation>Estado del servicio</translation>
     </message>
     <message>
-        <location line="+11"/>
+        <location line="+13"/>
+        <source>A porta %1 está ocupada por outro programa</source>
+        <translation>El puerto %1 está ocupado por otro programa</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Não é possível escutar na porta %1</source>
+        <translation>No se puede escuchar en el puerto %1</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Termos de utilização por aceitar</source>
+        <translation>Términos de uso sin aceptar</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Certificado TLS inutilizável</source>
+        <translation>Certificado TLS inutilizable</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A aceitar pedidos na porta %1</source>
+        <translation>Escuchando en el puerto %1</translation>
+    </message>
+    <message>
+        <location line="+12"/>
         <source>Ativo</source>
         <translation>Activo</translation>
     </message>
@@ -200,7 +225,7 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+190"/>
+        <location filename="../app/printclient.cpp" line="+257"/>
         <source>Serviço de impressão ligado</source>
         <translation>Servicio de impresión conectado</translation>
     </message>

@@ -55,12 +55,37 @@
         <translation>Escolha o tipo de dispositivo que pretende configurar</translation>
     </message>
     <message>
-        <location line="+24"/>
+        <location line="+25"/>
         <source>Estado do serviço</source>
         <translation>Estado do serviço</translation>
     </message>
     <message>
-        <location line="+11"/>
+        <location line="+13"/>
+        <source>A porta %1 está ocupada por outro programa</source>
+        <translation>A porta %1 está ocupada por outro programa</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Não é possível escutar na porta %1</source>
+        <translation>Não é possível escutar na porta %1</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Termos de utilização por aceitar</source>
+        <translation>Termos de utilização por aceitar</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Certificado TLS inutilizável</source>
+        <translation>Certificado TLS inutilizável</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A aceitar pedidos na porta %1</source>
+        <translation>A aceitar pedidos na porta %1</translation>
+    </message>
+    <message>
+        <location line="+12"/>
         <source>Ativo</source>
         <translation>Ativo</translation>
     </message>
@@ -200,7 +225,7 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+190"/>
+        <location filename="../app/printclient.cpp" line="+257"/>
         <source>Serviço de impressão ligado</source>
         <translation>Serviço de impressão ligado</translation>
     </message>

@@ -169,6 +169,7 @@ void TestPrintClient::serverSwitch()
     QCOMPARE(QSettings().value("serverActive"), QVariant(false));
     QCOMPARE(changed.count(), 2);
     QCOMPARE(messages.count(), 0);
+    QCOMPARE(client->serviceProblem(), QStringLiteral("termsNotAccepted"));
 
     // Accepting the terms starts everything, but a switched-off server does not listen.
     QSignalSpy started(client.get(), &PrintClient::startedChanged);
@@ -177,6 +178,7 @@ void TestPrintClient::serverSwitch()
     QCOMPARE(QSettings().value("licenseAccepted"), QVariant(true));
     corvane::HttpListener* listener = client->httpListener();
     QVERIFY(listener && !listener->isListening());
+    QCOMPARE(client->serviceProblem(), QString()); // off by choice
     QVERIFY(testenv::timerOf(client.get(), 3000) && testenv::timerOf(client.get(), 30000));
     client->checkStarted();
     QCOMPARE(started.last().at(0), QVariant(true));
@@ -184,6 +186,8 @@ void TestPrintClient::serverSwitch()
     client->setServerActive(true);
     QVERIFY(listener->isListening());
     QCOMPARE(listener->serverPort(), port);
+    QVERIFY(client->listening());
+    QCOMPARE(client->listenPort(), int(port));
     QCOMPARE(client->message(), QStringLiteral("Serviço de impressão ligado"));
     client->setServerActive(true); // already listening: nothing but the stored value
     QCOMPARE(messages.count(), 1);
@@ -192,6 +196,18 @@ void TestPrintClient::serverSwitch()
     QCOMPARE(client->message(), QStringLiteral("Serviço de impressão desligado"));
     QCOMPARE(QSettings().value("serverActive"), QVariant(false));
     QCOMPARE(changed.count(), 5);
+    QVERIFY(!client->listening());
+
+    // Another program took the port meanwhile.
+    QSignalSpy serviceState(client.get(), &PrintClient::serviceStateChanged);
+    QTcpServer squatter;
+    QVERIFY(squatter.listen(QHostAddress::Any, port));
+    client->setServerActive(true);
+    QCOMPARE(client->serviceProblem(), QStringLiteral("portInUse"));
+    QVERIFY(!client->listening());
+    QCOMPARE(serviceState.count(), 1);
+    squatter.close();
+    client->setServerActive(false);
 
     // The refresh button: busy, then the answer arrives within the call and clears it.
     QSignalSpy fetching(client.get(), &PrintClient::fetchingChanged);

@@ -41,11 +41,14 @@ Item {
             compare(screen.serviceSwitch.checked, false)
             compare(serverSpy.count, 0, "a switch already in place writes nothing")
             compare(label.text, "Desativo")
+            var status = findChild(screen, "serviceStatus")
+            compare(status.text, "", "off by choice is no problem")
 
             mouseClick(screen.serviceSwitch)
             compare(printClient.serverActive, true)
             compare(String(testSupport.storedValue("serverActive")), "true")
             compare(label.text, "Ativo")
+            compare(status.text, "A aceitar pedidos na porta " + printClient.listenPort)
         }
 
         function test_service_switch_takes_the_value_once() {
