@@ -21,8 +21,8 @@ PACKAGES=(
     openssl ca-certificates xvfb xauth wrk
     # the trust command (certutil), the package and its icons
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
-    # a real browser against the program
-    chromium curl
+    # real browsers against the program, and the package's checker
+    chromium firefox-esr curl lintian
     # the fuzz harnesses (libFuzzer is part of clang's runtime)
     clang libclang-rt-14-dev
 )

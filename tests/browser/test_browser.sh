@@ -1,100 +1,181 @@
 #!/usr/bin/env bash
-# A real browser against the real program: headless Chromium with a fresh profile loads the
-# example page from http://localhost, and the page, through fetch() with the Bearer header,
-# lists the printers, prints a receipt, pushes a notification and reads it back. The browser
-# trusts the connector only because printarra-trust put the root CA into the NSS database of
-# the scratch HOME (no flag that ignores certificate errors). The same page served from an
-# origin outside the allowed list cannot read the answers.
+# Real browsers against the real program, trusting it only through printarra-trust (no flag
+# that ignores certificate errors or local network checks):
+# - headless Chromium, fresh profile, HOME without ~/.pki: the example page from
+#   http://localhost lists the printers, prints, pushes a notification and reads it back;
+#   the same page from an origin outside the allowed list reads nothing;
+# - as root: the page from an allowed origin that Chromium counts as public
+#   (--ip-address-space-overrides) is refused without the policy and reaches the connector
+#   once printarra-trust installed it; headless Firefox ESR with a fresh profile reaches it
+#   through the Firefox policy alone. The files under /etc are put back afterwards.
 #
-#   test_browser.sh PROGRAM TRUST_COMMAND ROOT_CA EXAMPLES_DIR     (CUPS_SERVER set by ctest)
+#   test_browser.sh PROGRAM TRUST_COMMAND BUILD_ROOT_CA EXAMPLES_DIR  (CUPS_SERVER set by ctest)
 set -uo pipefail
-program=$1 trust=$2 rootca=$3 examples=$4
-. "$(dirname "$0")/../checks.sh"
+program=$1 trust=$2 build_ca=$3 examples=$4
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../checks.sh"
 
 work=$(mktemp -d /tmp/printarra-browser-XXXXXX)
 chmod 755 "$work"
 pids=()
 queue=browser_$$
+# System files printarra-trust writes; saved before and put back after.
+system_files=(/etc/chromium/policies/managed/printarra.json
+    /etc/opt/chrome/policies/managed/printarra.json /etc/firefox/policies/policies.json
+    /usr/lib/firefox-esr/distribution/policies.json
+    /usr/local/share/ca-certificates/printarra-root-ca.crt)
+system_dirs=(/etc/chromium/policies/managed /etc/chromium/policies /etc/opt/chrome/policies/managed
+    /etc/opt/chrome/policies /etc/opt/chrome /etc/firefox/policies /etc/firefox)
+saved=0
+restore() {
+    local i f
+    for i in "${!system_files[@]}"; do
+        f=${system_files[$i]}
+        if [ -e "$work/saved/$i" ]; then cp -a "$work/saved/$i" "$f"; else rm -f "$f"; fi
+    done
+    for f in "${system_dirs[@]}"; do
+        [ -e "$work/saved/dir-${f//\//_}" ] || rmdir "$f" 2>/dev/null
+    done
+}
 cleanup() {
+    [ "$saved" -eq 1 ] && restore
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
     lpadmin -h "$CUPS_SERVER" -x "$queue" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # A socket printer: each job's bytes go to a file of their own.
-python3 "$(dirname "$0")/../../tools/socket-printer.py" "$work" >"$work/printer.port" &
+python3 "$here/../../tools/socket-printer.py" "$work" >"$work/printer.port" &
 pids+=($!)
 for _ in $(seq 1 50); do [ -s "$work/printer.port" ] && break; sleep 0.1; done
 lpadmin -h "$CUPS_SERVER" -p "$queue" -E -v "socket://127.0.0.1:$(cat "$work/printer.port")"
 
-# The program, its store holding accepted terms, a known key and the printer switched on.
+# The program: accepted terms, a known key, the printer switched on, its own data folder.
 key="Br0wser+v4.0"
 api_port=$(free_port)
 hash=$(python3 -c 'import base64,hashlib,sys; print(base64.b64encode(hashlib.sha1(sys.argv[1].encode("latin-1")).digest()).decode().replace("=", "%3D"))' "$queue")
-mkdir -p "$work/config/Velora" "$work/tmp"
+mkdir -p "$work/config/Velora" "$work/tmp" "$work/data"
 printf '[General]\nlicenseAccepted=true\nsecurityKey=%s\nprinters/%s=true\n' "$key" "$hash" \
     >"$work/config/Velora/Printarra.conf"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/config" \
-    TMPDIR="$work/tmp" PRINTARRA_PORT="$api_port" PRINTARRA_UPDATE_URL=http://127.0.0.1:1 \
-    "$program" >"$work/program.log" 2>&1 &
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data TMPDIR=$work/tmp
+export PRINTARRA_PORT=$api_port PRINTARRA_UPDATE_URL=http://127.0.0.1:1 PRINTARRA_PROGRAM=$program
+# This installation's CA; a program without --tls-material still serves the build's chain.
+ca=$(timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY "$program" --tls-material 2>"$work/tls.err" | tail -n1)
+ca_option=()
+if [ -z "$ca" ] || [ ! -f "$ca" ]; then
+    echo "note the program has no --tls-material yet: using the build's CA"
+    ca=$build_ca ca_option=(--ca "$build_ca")
+fi
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$work/program.log" 2>&1 &
 pids+=($!)
 api=https://localhost:$api_port
-for _ in $(seq 1 150); do curl -s --cacert "$rootca" "$api/" >/dev/null && break; sleep 0.2; done
+for _ in $(seq 1 150); do curl -s --cacert "$ca" "$api/" >/dev/null && break; sleep 0.2; done
 
-# The example page from http://localhost.
-page_port=$(free_port)
-python3 -m http.server "$page_port" --bind 127.0.0.1 --directory "$examples" \
-    >"$work/http.log" 2>&1 &
+python3 "$here/page_server.py" "$examples" "$work/results" >"$work/page.port" &
 pids+=($!)
-for _ in $(seq 1 50); do curl -s "http://127.0.0.1:$page_port/" >/dev/null && break; sleep 0.1; done
+for _ in $(seq 1 50); do [ -s "$work/page.port" ] && break; sleep 0.1; done
+page_port=$(cat "$work/page.port")
 
-# A fresh profile whose only trust in the connector is what printarra-trust puts there.
+# A HOME as before any browser ran: printarra-trust must make the store Chromium then uses.
 home=$work/home
-mkdir -p "$home/.pki/nssdb"
-certutil -N -d "sql:$home/.pki/nssdb" --empty-password
-HOME=$home PRINTARRA_TRUST_SYSTEM_DIR=$work/system PRINTARRA_TRUST_UPDATE_CMD=true \
-    "$trust" --ca "$rootca" >"$work/trust.log" 2>&1
-check "printarra-trust added the CA" grep -q "$home/.pki/nssdb: added" "$work/trust.log"
+mkdir -p "$home"
+HOME=$home "$trust" --user "${ca_option[@]}" >"$work/trust.log" 2>&1
+cat "$work/trust.log"
+check "printarra-trust created the store and added the CA" \
+    bash -c "grep -q 'nssdb: created' '$work/trust.log' && grep -q 'nssdb: added' '$work/trust.log'"
 
-browse() { # origin host, then the output file
+browse() { # host, output file, extra flags...
+    local host=$1 out=$2
+    shift 2
     HOME=$home timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic \
         --no-first-run --disable-background-networking --disable-component-update \
-        --disable-sync --user-data-dir="$work/profile-$1" --virtual-time-budget=30000 \
-        --dump-dom "http://$1:$page_port/index.html#auto&key=${key//+/%2B}&printer=$queue&address=$api" \
-        2>"$work/chromium-$1.log" | python3 -c 'import html,re,sys; m=re.search(r"<pre id=\"output\">(.*?)</pre>", sys.stdin.read(), re.S); print(html.unescape(m.group(1)) if m else "no output")' >"$2"
+        --disable-sync --user-data-dir="$(mktemp -d "$work/profile-XXXX")" \
+        --virtual-time-budget=30000 "$@" \
+        --dump-dom "http://$host:$page_port/index.html#auto&key=${key//+/%2B}&printer=$queue&address=$api" \
+        2>>"$work/chromium.log" | python3 -c 'import html,re,sys; m=re.search(r"<pre id=\"output\">(.*?)</pre>", sys.stdin.read(), re.S); print(html.unescape(m.group(1)) if m else "no output")' >"$out"
+    cat "$out"
 }
 
 browse localhost "$work/page.txt"
-cat "$work/page.txt"
 check "the page finished" grep -q '^finished$' "$work/page.txt"
 check "the page listed the printer" grep -q "^printers \[\"$queue\"\]" "$work/page.txt"
 check "the page printed" grep -q '^print {"data":"Job completed successfully","status":true}$' "$work/page.txt"
 check "the page pushed a notification" grep -q '^notify {"data":"Notification received","status":true}$' "$work/page.txt"
 check "the page read the notification back" grep -q '^status .*"title":"Pedido pronto"' "$work/page.txt"
 
-# The same receipt sent straight to the API: both must reach the printer byte for byte alike,
-# and the browser's copy must be a whole receipt (initialisation first, the cut last).
+# The same receipt sent straight to the API: both must reach the printer byte for byte alike.
 for _ in $(seq 1 100); do [ -s "$work/job1.bin" ] && break; sleep 0.1; done
 python3 -c 'import json,sys; print(json.dumps({"printer": sys.argv[1], "job": json.load(open(sys.argv[2]))}))' \
     "$queue" "$examples/receipt.json" >"$work/direct.json"
-curl -s --cacert "$rootca" -H "Authorization: Bearer $key" -H "Content-Type: application/json" \
+curl -s --cacert "$ca" -H "Authorization: Bearer $key" -H "Content-Type: application/json" \
     --data-binary @"$work/direct.json" "$api/sendJob" >"$work/direct.out"
 for _ in $(seq 1 100); do [ -s "$work/job2.bin" ] && break; sleep 0.1; done
-check "the browser's receipt arrived" test -s "$work/job1.bin"
 check "byte for byte the direct receipt" cmp -s "$work/job1.bin" "$work/job2.bin"
 check "a whole receipt" python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); sys.exit(not (d.startswith(b"\x1b\x40") and d.endswith(b"\x1d\x56\x42\x0a") and b"Central" in d))' "$work/job1.bin"
 
-# A page from an origin outside the allowed list: the browser refuses it every answer, and
-# with no answer to its preflight it never sends the calls themselves.
-before=$(curl -s --cacert "$rootca" -H "Authorization: Bearer $key" "$api/getStatus?with_notifications=1" | grep -c '"title"')
+# An origin outside the allowed list: no answer to its preflight, so no call is sent.
+notifications() { curl -s --cacert "$ca" -H "Authorization: Bearer $key" "$api/getStatus?with_notifications=1" | grep -c '"title"'; }
+before=$(notifications)
 browse 127.0.0.1 "$work/foreign.txt"
-cat "$work/foreign.txt"
-check "the foreign page finished" grep -q '^finished$' "$work/foreign.txt"
 check "the foreign page read no printers" grep -q '^printers failed' "$work/foreign.txt"
-check "the foreign page read no status" grep -q '^status failed' "$work/foreign.txt"
-after=$(curl -s --cacert "$rootca" -H "Authorization: Bearer $key" "$api/getStatus?with_notifications=1" | grep -c '"title"')
-check "the foreign page added no notification" test "$before" = "$after"
+check "the foreign page added no notification" test "$before" = "$(notifications)"
 
+if [ "$(id -u)" -ne 0 ]; then
+    echo "note not root: the policy and Firefox checks need to write under /etc, skipped"
+    finish
+fi
+
+# ---- policies: one copy of this test at a time touches /etc ----
+exec 9>/tmp/printarra-system-policy.lock
+flock -w 240 9 || { echo "FAIL the policy lock"; exit 1; }
+mkdir -p "$work/saved"
+for i in "${!system_files[@]}"; do
+    [ -e "${system_files[$i]}" ] && cp -a "${system_files[$i]}" "$work/saved/$i"
+done
+for d in "${system_dirs[@]}"; do [ -e "$d" ] && touch "$work/saved/dir-${d//\//_}"; done
+saved=1
+rm -f "${system_files[0]}" "${system_files[1]}"
+
+public=(--ip-address-space-overrides="127.0.0.1:$page_port=public,[::1]:$page_port=public")
+browse localhost "$work/public-before.txt" "${public[@]}"
+check "without the policy the public page is refused" grep -q '^printers failed' "$work/public-before.txt"
+
+# The system part as root; the system store's file is written, the bundle not rebuilt.
+HOME=$home PRINTARRA_TRUST_UPDATE_CMD=true "$trust" --system "${ca_option[@]}" >"$work/trust-system.log" 2>&1
+rc=$?
+cat "$work/trust-system.log"
+check "printarra-trust --system exits 0" test "$rc" -eq 0
+out=$(HOME=$home "$trust" --check "${ca_option[@]}" 2>&1); rc=$?
+echo "$out"
+check "printarra-trust --check: everything in place" test "$rc" -eq 0
+
+browse localhost "$work/public-after.txt" "${public[@]}"
+check "with the policy the public page reaches the connector" \
+    grep -q "^printers \[\"$queue\"\]" "$work/public-after.txt"
+check "and its calls with the key succeed" grep -q '^status .*"Device online"' "$work/public-after.txt"
+
+# Firefox ESR, a profile it makes itself: only the policy can make it trust the CA.
+if command -v firefox-esr >/dev/null 2>&1; then
+    mkdir -p "$work/firefox"
+    HOME=$home timeout 90 firefox-esr --headless --no-remote --profile "$work/firefox" \
+        "http://localhost:$page_port/probe.html#key=${key//+/%2B}&address=$api" \
+        >"$work/firefox.log" 2>&1 &
+    ff=$!
+    pids+=($ff)
+    for _ in $(seq 1 180); do [ -s "$work/results" ] && break; sleep 0.5; done
+    kill "$ff" 2>/dev/null
+    cat "$work/results" 2>/dev/null
+    check "Firefox ESR reaches the connector through the policy" grep -qx 'reached Device online' "$work/results"
+fi
+
+HOME=$home PRINTARRA_TRUST_UPDATE_CMD=true "$trust" --remove >"$work/trust-remove.log" 2>&1
+rc=$?
+check "printarra-trust --remove exits 0" test "$rc" -eq 0
+check "--remove leaves no policy" test ! -e "${system_files[0]}" -a ! -e "${system_files[1]}"
+check "--remove leaves the user's store without the CA" \
+    bash -c "! certutil -L -d 'sql:$home/.pki/nssdb' | grep -q 'Printarra Local Root CA'"
 finish

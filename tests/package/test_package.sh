@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder with cpack, unpacks it into a scratch root
-# with dpkg-deb and checks that every file is where the desktop, the package manager and
-# printarra-trust look for it.
+# with dpkg-deb, checks that every file is where the desktop, the package manager and
+# printarra-trust look for it, runs its maintainer scripts against a scratch root and
+# lintian on it.
 #
 # In the test build the program is built with AddressSanitizer, so the package made here
 # carries an ASan binary (and a libasan dependency): good for checking the layout, not for
@@ -99,21 +100,39 @@ else
     echo "note rsvg-convert not installed: no PNG icons expected"
 fi
 
-# ---- root CA and printarra-trust ----
-ca=$root/usr/share/printarra/printarra-root-ca.pem
-check "root CA in /usr/share/printarra" test -s "$ca"
-check "root CA is the build's" cmp "$ca" "$build/ssl/rootca.pem"
-check "root CA is a CA certificate" \
-    bash -c "openssl x509 -in '$ca' -noout -text | grep -q 'CA:TRUE'"
-check "root CA signed the certificate the program serves" \
-    openssl verify -CAfile "$ca" "$build/ssl/kvr.cert"
-if [ -e "$source_dir/scripts/printarra-trust" ]; then
-    check "printarra-trust in /usr/bin, executable" test -x "$root/usr/bin/printarra-trust"
-    check "printarra-trust reads the installed root CA" \
-        grep -q /usr/share/printarra/printarra-root-ca.pem "$root/usr/bin/printarra-trust"
-else
-    echo "note scripts/printarra-trust is not written yet"
-fi
+# ---- no CA ships; printarra-trust, documentation ----
+check "no certificate or key in the package" \
+    bash -c "! dpkg-deb -c '$deb' | grep -Eq '\.(pem|key|crt)\$'"
+check "printarra-trust in /usr/bin, executable" test -x "$root/usr/bin/printarra-trust"
+check "machine-readable copyright file" grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$root/usr/share/doc/printarra/copyright"
+for page in printarra printarra-trust; do
+    check "man page $page(1)" bash -c "zcat '$root/usr/share/man/man1/$page.1.gz' | grep -q '^\.TH $(tr a-z A-Z <<< "$page") 1'"
+done
+changelog_version=$(zcat "$root/usr/share/doc/printarra/changelog.Debian.gz" | sed -n '1s/^printarra (\(.*\)).*/\1/p')
+
+# ---- maintainer scripts against a scratch root ----
+sys=$scratch/sys
+mkdir -p "$sys/usr/lib/firefox-esr/distribution"
+PATH=$root/usr/bin:$PATH PRINTARRA_TRUST_ROOT=$sys sh "$scratch/control/postinst" configure \
+    >"$scratch/postinst.log" 2>&1
+check "postinst configure installs the Chromium and Chrome policies" \
+    test -s "$sys/etc/chromium/policies/managed/printarra.json" -a -s "$sys/etc/opt/chrome/policies/managed/printarra.json"
+echo '{"policies": {"DisableTelemetry": true, "Certificates": {"Install": ["/usr/local/share/ca-certificates/printarra-root-ca.crt"]}}}' \
+    >"$sys/usr/lib/firefox-esr/distribution/policies.json"
+PRINTARRA_TRUST_ROOT=$sys sh "$scratch/control/postrm" remove
+check "postrm remove keeps the policies" test -e "$sys/etc/chromium/policies/managed/printarra.json"
+PRINTARRA_TRUST_ROOT=$sys sh "$scratch/control/postrm" purge
+check "postrm purge removes the policies" \
+    test ! -e "$sys/etc/chromium/policies/managed/printarra.json" -a ! -e "$sys/etc/opt/chrome/policies/managed/printarra.json"
+check "postrm purge takes only its CA out of the Firefox policy" \
+    test "$(tr -d ' \n' < "$sys/usr/lib/firefox-esr/distribution/policies.json")" = '{"policies":{"DisableTelemetry":true}}'
+
+# ---- lintian at its default level: no error, no warning ----
+lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1
+rc=$?
+grep -v 'running with root privileges' "$scratch/lintian.log"
+check "lintian reports no error and no warning" test "$rc" -eq 0
 
 # ---- control file ----
 field() {
@@ -122,13 +141,15 @@ field() {
 check "Package: printarra" test "$(field Package)" = printarra
 program_version=$(sed -n 's/.*m_version = QStringLiteral("v\([0-9.]*\)").*/\1/p' \
     "$source_dir/app/printclient.cpp")
-check "Version is the program's ($program_version)" test "$(field Version)" = "$program_version"
+check "Version is the program's ($program_version) with a Debian revision" \
+    bash -c "[[ '$(field Version)' == '$program_version'-[0-9]* ]]"
+check "the changelog's newest entry is this version" test "$changelog_version" = "$(field Version)"
 check "Maintainer is Velora" test "$(field Maintainer)" = "Velora <suporte@velora.pt>"
 check "Section and Description set" bash -c "[ -n '$(field Section)' ] && [ -n \"\$(dpkg-deb -f '$deb' Description)\" ]"
 depends=$(field Depends)
 for package in qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls \
         qml-module-qtquick-controls2 qml-module-qtquick-layouts qml-module-qtquick-extras \
-        qml-module-qtgraphicaleffects qml-module-qt-labs-platform libnss3-tools \
+        qml-module-qtgraphicaleffects qml-module-qt-labs-platform libnss3-tools python3 \
         ca-certificates libqt5core5a libqt5quick5 libcups2; do
     # A name in the list: after the start or ", ", before a version, ", " or a "|".
     check "Depends: $package" \

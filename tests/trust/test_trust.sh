@@ -1,122 +1,135 @@
 #!/usr/bin/env bash
-# Tests printarra-trust against scratch NSS databases under a scratch HOME and a
-# scratch system store, so the machine's own trust stores are never touched.
-# Usage: test_trust.sh PATH/TO/printarra-trust PATH/TO/rootca.pem
+# printarra-trust against real NSS databases in a scratch HOME and a scratch system root
+# (PRINTARRA_TRUST_ROOT), in every order: before the browsers' first run, after it, and
+# after the CA was made anew; --check before and after; --remove leaves nothing.
+# Usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL APPCONFIG_H
 set -u
-
-TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST ROOTCA_PEM}
-CA=${2:?usage: test_trust.sh PRINTARRA_TRUST ROOTCA_PEM}
+TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL APPCONFIG_H}
+MAKE=$2 APPCONFIG=$3
 NICK="Printarra Local Root CA"
-
 . "$(dirname "$0")/../checks.sh"
-
-command -v certutil >/dev/null 2>&1 || { echo "FAIL: certutil missing (apt-get install libnss3-tools)"; echo "0 passed, 1 failed"; exit 1; }
-[ -r "$CA" ] || { echo "FAIL: CA file $CA missing or unreadable"; echo "0 passed, 1 failed"; exit 1; }
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-export HOME=$scratch/home
-chromium=$HOME/.pki/nssdb
-chromium2=$HOME/.local/share/pki/nssdb
-firefox=$HOME/.mozilla/firefox/abcd1234.default-release
-export PRINTARRA_TRUST_SYSTEM_DIR=$scratch/ca-certificates
+export HOME=$scratch/home PRINTARRA_TRUST_ROOT=$scratch/root
 export PRINTARRA_TRUST_UPDATE_CMD="$scratch/fake-update"
-unset PRINTARRA_BUILD
-
-mkdir -p "$chromium" "$firefox" "$HOME/.mozilla/firefox/Crash Reports" "$PRINTARRA_TRUST_SYSTEM_DIR"
-certutil -N -d "sql:$chromium" --empty-password
-certutil -N -d "sql:$firefox" --empty-password
-# The fake update command leaves one line per run.
+unset PRINTARRA_BUILD SUDO_USER
+mkdir -p "$HOME" "$PRINTARRA_TRUST_ROOT"
 printf '#!/bin/sh\necho ran >> "%s/update.log"\n' "$scratch" > "$scratch/fake-update"
 chmod +x "$scratch/fake-update"
+bash "$MAKE" "$scratch/ca1" >/dev/null && bash "$MAKE" "$scratch/ca2" >/dev/null
+# A stand-in for "printarra --tls-material": prints the CA it was told to.
+printf '#!/bin/sh\n[ "$1" = --tls-material ] && cat "%s/current"\n' "$scratch" > "$scratch/printarra"
+chmod +x "$scratch/printarra"
+export PRINTARRA_PROGRAM=$scratch/printarra
+use_ca() { echo "$scratch/$1/rootca.pem" > "$scratch/current"; }
 
-updates() { [ -f "$scratch/update.log" ] && wc -l < "$scratch/update.log" || echo 0; }
-body() { tr -d '\r' | sed -n '/-----BEGIN CERTIFICATE-----/,/-----END CERTIFICATE-----/p' | grep -v -- '-----' | tr -d ' \t\n'; }
-ca_body=$(body < "$CA")
-# Number of entries with our nickname in a database.
-entries() { certutil -L -d "sql:$1" | grep -c "^$NICK  "; }
-trust_of() { certutil -L -d "sql:$1" | awk -v n="$NICK" 'index($0, n) == 1 { print $NF }'; }
-stored_body() { certutil -L -d "sql:$1" -n "$NICK" -a 2>/dev/null | body; }
+chromium=$HOME/.pki/nssdb
+profile=$HOME/.mozilla/firefox/abcd1234.default-esr
+sys=$PRINTARRA_TRUST_ROOT/usr/local/share/ca-certificates/printarra-root-ca.crt
+cpol=$PRINTARRA_TRUST_ROOT/etc/chromium/policies/managed/printarra.json
+gpol=$PRINTARRA_TRUST_ROOT/etc/opt/chrome/policies/managed/printarra.json
+fdist=$PRINTARRA_TRUST_ROOT/usr/lib/firefox-esr/distribution/policies.json
+body() { tr -d '\r' | sed -n '/-----BEGIN/,/-----END/p' | grep -v -- ----- | tr -d ' \n'; }
+holds() { [ "$(certutil -L -d "sql:$1" -n "$NICK" -a 2>/dev/null | body)" = "$(body < "$scratch/$2/rootca.pem")" ] &&
+    [ "$(certutil -L -d "sql:$1" | awk -v n="$NICK" 'index($0, n) == 1 { print $NF }')" = "C,," ]; }
+entries() { certutil -L -d "sql:$1" | grep -c "^$NICK "; }
+run() { out=$(bash "$TRUST" "$@" 2>&1); rc=$?; echo "$out"; }
 says() { grep -qF -- "$1" <<< "$out"; }
-line_says() { grep -F -- "$1" <<< "$out" | grep -qF -- "$2"; }
-is_eq() { [ "$1" = "$2" ]; }
+updates() { cat "$scratch/update.log" 2>/dev/null | wc -l; }
 
-# --- first run: adds -------------------------------------------------------------
-out=$(bash "$TRUST" --ca "$CA" 2>&1); rc=$?
-echo "$out"
-check "first run exits 0" is_eq "$rc" 0
-check "Chromium db has the CA once" is_eq "$(entries "$chromium")" 1
-check "Chromium db trusts it as CA (C,,)" is_eq "$(trust_of "$chromium")" "C,,"
-check "Chromium db holds the given certificate" is_eq "$(stored_body "$chromium")" "$ca_body"
-check "Firefox profile db has the CA once" is_eq "$(entries "$firefox")" 1
-check "Firefox profile db trusts it as CA (C,,)" is_eq "$(trust_of "$firefox")" "C,,"
-check "Firefox profile db holds the given certificate" is_eq "$(stored_body "$firefox")" "$ca_body"
-check "missing ~/.local/share/pki/nssdb is not created" test ! -e "$HOME/.local"
-check "a Firefox folder without a db gets none" test ! -e "$HOME/.mozilla/firefox/Crash Reports/cert9.db"
-check "output: Chromium added" line_says "$chromium:" "added"
-check "output: Firefox added" line_says "$firefox:" "added"
-check "output: missing store skipped" line_says "$chromium2:" "skipped: no such store"
-check "system store .crt is written" cmp -s "$CA" "$PRINTARRA_TRUST_SYSTEM_DIR/printarra-root-ca.crt"
-check "update command ran once" is_eq "$(updates)" 1
-check "output: system store added" line_says "printarra-root-ca.crt:" "added"
+# ---- before any browser ran: nothing there, --check fails, a run creates the store ----
+use_ca ca1
+run --check
+check "check before: exits 1" test "$rc" -eq 1
+check "check before: each item is named missing" test "$(grep -c MISSING <<< "$out")" -eq 5
+check "check creates nothing" test ! -e "$HOME/.pki" -a ! -e "$PRINTARRA_TRUST_ROOT/etc"
+# Someone else's Firefox policy in the distribution folder: merged, never clobbered.
+mkdir -p "$(dirname "$fdist")"
+echo '{"policies": {"DisableTelemetry": true, "Certificates": {"Install": ["other.pem"]}}}' > "$fdist"
+cp "$fdist" "$scratch/foreign.json"
+run
+check "first run exits 0" test "$rc" -eq 0
+check "first run creates ~/.pki/nssdb and trusts the CA" holds "$chromium" ca1
+check "no Firefox profile is created" test ! -e "$HOME/.mozilla"
+check "system store holds the CA" cmp -s "$sys" "$scratch/ca1/rootca.pem"
+check "the system store was updated" test "$(updates)" -eq 1
+check "the Firefox policy is merged into the file Firefox reads" python3 -c '
+import json, sys
+d = json.load(open(sys.argv[1]))["policies"]
+assert d["DisableTelemetry"] is True
+assert d["Certificates"]["Install"] == ["other.pem", "/usr/local/share/ca-certificates/printarra-root-ca.crt"]' "$fdist"
+check "no second Firefox policy file shadows it" test ! -e "$PRINTARRA_TRUST_ROOT/etc/firefox"
+# The policies list exactly the origins the connector allows.
+suffixes=$(grep -o 'QStringLiteral("\.[a-z.]*")' "$APPCONFIG" | sed 's/.*"\.\(.*\)".*/https:\/\/[*.]\1/' | sort)
+for pol in "$cpol" "$gpol"; do
+    check "$(basename "$(dirname "$(dirname "$(dirname "$pol")")")") policy lists the allowed origins" python3 -c '
+import json, sys
+d = json.load(open(sys.argv[1]))
+want = sorted(sys.argv[2].split() + ["http://localhost"])
+for name in ("LocalNetworkAccessAllowedForUrls", "LoopbackNetworkAllowedForUrls"):
+    assert sorted(d[name]) == want, (name, d[name], want)' "$pol" "$suffixes"
+done
+run --check
+check "check after: exits 0, all ok" bash -c "[ $rc -eq 0 ] && ! grep -q MISSING <<< '$out'"
+run
+check "second run changes nothing" bash -c "[ $rc -eq 0 ] && grep -q 'in place already' <<< '$out' && [ $(updates) -eq 1 ]"
 
-# --- second run: changes nothing -------------------------------------------------
-out=$(bash "$TRUST" --ca "$CA" 2>&1); rc=$?
-echo "$out"
-check "second run exits 0" is_eq "$rc" 0
-check "Chromium db still has one entry" is_eq "$(entries "$chromium")" 1
-check "Firefox db still has one entry" is_eq "$(entries "$firefox")" 1
-check "output: Chromium already present" line_says "$chromium:" "already present"
-check "output: Firefox already present" line_says "$firefox:" "already present"
-check "output: system store already present" line_says "printarra-root-ca.crt:" "already present"
-check "output: nothing to change" says "nothing to change"
-check "update command did not run again" is_eq "$(updates)" 1
-check "still no ~/.local" test ! -e "$HOME/.local"
+# ---- after the browsers ran: a Firefox profile appears, a run adds to it ----
+mkdir -p "$profile" && certutil -N -d "sql:$profile" --empty-password
+run --check
+check "check sees the new profile without the CA" bash -c "[ $rc -eq 1 ] && grep -q '$profile: MISSING' <<< '$out'"
+run
+check "run after the browser adds to the profile" holds "$profile" ca1
 
-# --- --remove: takes everything out ------------------------------------------------
-out=$(bash "$TRUST" --remove 2>&1); rc=$?
-echo "$out"
-check "--remove exits 0" is_eq "$rc" 0
-check "Chromium db no longer has the CA" is_eq "$(entries "$chromium")" 0
-check "Firefox db no longer has the CA" is_eq "$(entries "$firefox")" 0
-check "system store .crt is gone" test ! -e "$PRINTARRA_TRUST_SYSTEM_DIR/printarra-root-ca.crt"
-check "update command ran for the removal" is_eq "$(updates)" 2
-check "output: Chromium removed" line_says "$chromium:" "removed"
-check "output: Firefox removed" line_says "$firefox:" "removed"
-check "output: system store removed" line_says "printarra-root-ca.crt:" "removed"
-check "the databases themselves are kept" test -f "$chromium/cert9.db" -a -f "$firefox/cert9.db"
+# ---- the CA made anew: every store and the system store get the new one ----
+use_ca ca2
+run --check
+check "check with a new CA: another CA is reported" bash -c "[ $rc -eq 1 ] && grep -q 'holds another Printarra CA' <<< '$out'"
+run
+check "new CA run exits 0" test "$rc" -eq 0
+check "Chromium store holds the new CA, once" holds "$chromium" ca2
+check "the old one is gone" test "$(entries "$chromium")" -eq 1
+check "Firefox profile holds the new CA" holds "$profile" ca2
+check "system store holds the new CA" cmp -s "$sys" "$scratch/ca2/rootca.pem"
 
-out=$(bash "$TRUST" --remove 2>&1); rc=$?
-echo "$out"
-check "second --remove exits 0" is_eq "$rc" 0
-check "output: Chromium not present" line_says "$chromium:" "not present"
-check "output: second --remove has nothing to change" says "nothing to change"
-check "update command did not run for nothing" is_eq "$(updates)" 2
+# ---- --remove leaves nothing of ours, and keeps what is someone else's ----
+run --remove
+check "remove exits 0" test "$rc" -eq 0
+check "no CA left in the stores" test "$(entries "$chromium")$(entries "$profile")" = 00
+check "policies and system store copy gone" test ! -e "$cpol" -a ! -e "$gpol" -a ! -e "$sys"
+check "the foreign Firefox policy is as it was" python3 -c '
+import json, sys; assert json.load(open(sys.argv[1])) == json.load(open(sys.argv[2]))' "$fdist" "$scratch/foreign.json"
+run --check
+check "check after remove: exits 1" test "$rc" -eq 1
+run --remove
+check "second remove: nothing to remove" says "nothing to remove"
 
-# --- errors ------------------------------------------------------------------------
-out=$(bash "$TRUST" --ca "$scratch/no-such-ca.pem" 2>&1); rc=$?
-echo "$out"
-check "missing CA file exits non-zero" test "$rc" -ne 0
-check "missing CA file is named in the message" says "CA file not found or not readable: $scratch/no-such-ca.pem"
-check "missing CA file leaves the db alone" is_eq "$(entries "$chromium")" 0
-
-echo "not a certificate" > "$scratch/junk.pem"
-out=$(bash "$TRUST" --ca "$scratch/junk.pem" 2>&1); rc=$?
-check "a file that is no certificate exits non-zero" test "$rc" -ne 0
-check "a file that is no certificate is reported" says "not a PEM certificate"
-
-# Copied out of any source or build tree, the script finds no CA of its own.
-if [ ! -e /usr/share/printarra/printarra-root-ca.pem ]; then
-    cp "$TRUST" "$scratch/printarra-trust"
-    out=$(bash "$scratch/printarra-trust" 2>&1); rc=$?
+# ---- without root, with the real (missing) system part: the user's store, then exit 1 ----
+# The browser test writes that policy for a while: the same lock keeps it out meanwhile.
+exec 8>/tmp/printarra-system-policy.lock
+flock -w 240 8
+if [ "$(id -u)" -eq 0 ] && [ ! -e /etc/chromium/policies/managed/printarra.json ]; then
+    chmod 755 "$scratch"
+    mkdir -p "$scratch/user" && chown nobody "$scratch/user"
+    out=$(env -u PRINTARRA_TRUST_ROOT HOME="$scratch/user" setpriv --reuid=nobody --regid=nogroup \
+        --clear-groups bash "$TRUST" --ca "$scratch/ca1/rootca.pem" 2>&1); rc=$?
     echo "$out"
-    check "no CA anywhere exits non-zero" test "$rc" -ne 0
-    check "no CA anywhere says to use --ca" says "no CA file found"
+    check "a user's run fills the user's store" holds "$scratch/user/.pki/nssdb" ca1
+    check "and fails, naming the missing system part and sudo" \
+        bash -c "[ $rc -eq 1 ] && grep -q 'Chromium policy: MISSING.*sudo' <<< '$out'"
 fi
+flock -u 8
 
-out=$(PATH=/nonexistent "$BASH" "$TRUST" --ca "$CA" 2>&1); rc=$?
-echo "$out"
-check "missing certutil exits non-zero" test "$rc" -ne 0
-check "missing certutil names libnss3-tools" says "libnss3-tools"
-
+# ---- failures are loud ----
+run --ca "$scratch/none.pem"
+check "missing CA file: exit 1, named" bash -c "[ $rc -ne 0 ] && grep -qF 'not found or not readable: $scratch/none.pem' <<< '$out'"
+echo junk > "$scratch/junk.pem"
+run --ca "$scratch/junk.pem"
+check "not a certificate: exit 1" bash -c "[ $rc -ne 0 ] && grep -q 'not a PEM certificate' <<< '$out'"
+: > "$scratch/current"
+run
+check "the program gives no CA: exit 1, says so" bash -c "[ $rc -ne 0 ] && grep -q 'gave no CA' <<< '$out'"
+out=$(PATH=/nonexistent "$BASH" "$TRUST" 2>&1); rc=$?
+check "no certutil: exit 1, names libnss3-tools" bash -c "[ $rc -ne 0 ] && grep -q libnss3-tools <<< '$out'"
 finish
