@@ -18,7 +18,9 @@ protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
         const int count = int(qMin<qint64>(maxSize, pending.size()));
-        memcpy(data, pending.constData(), size_t(count));
+        if (count > 0) { // a zero-length read may come with no buffer at all
+            memcpy(data, pending.constData(), size_t(count));
+        }
         pending.remove(0, count);
         return count;
     }
