@@ -1,7 +1,5 @@
 #include "escimagemanager.h"
 
-#include <QPainter>
-
 #include <vector>
 
 ESCImageManager::ESCImageManager(QObject* parent) : QObject(parent) {}
@@ -29,14 +27,16 @@ QByteArray ESCImageManager::getBytesToSend()
 
     QByteArray dithered;
     if (width > 0) {
-        const QImage scaled =
-            image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        // Drawing onto white turns transparent parts white.
-        QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
-        canvas.fill(Qt::white);
-        {
-            QPainter painter(&canvas);
-            painter.drawImage(0, 0, scaled);
+        QImage canvas = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        // Composited onto white pixel by pixel, as the painter's source-over would do: the
+        // painter stops drawing at coordinate 32767, and sides up to 65535 are printable.
+        for (int y = 0; y < canvas.height(); ++y) {
+            QRgb* row = reinterpret_cast<QRgb*>(canvas.scanLine(y));
+            for (int x = 0; x < canvas.width(); ++x) {
+                const int clear = 255 - qAlpha(row[x]);
+                row[x] = qRgb(qRed(row[x]) + clear, qGreen(row[x]) + clear, qBlue(row[x]) + clear);
+            }
         }
         const QImage rgb565 = canvas.convertToFormat(QImage::Format_RGB16);
         if (rgb565.width() == width && rgb565.height() == height)

@@ -156,6 +156,37 @@ private slots:
                  expected.toHex());
     }
 
+    // Sides up to 65535 print whole: columns (or rows) from 32767 on are as black as the rest.
+    void longSidesPrintWhole_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("wide") << filled(40000, 1, Qt::black) << 40000 << 1;
+        QTest::newRow("wide, scaled, translucent")
+            << filled(20000, 1, QColor(0, 0, 0, 200)) << 65535 << 1;
+        QTest::newRow("tall") << filled(1, 40000, Qt::black) << 1 << 40000;
+    }
+    void longSidesPrintWhole()
+    {
+        QFETCH(QImage, image);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        const QByteArray out = bytesFor(image, width, height, false);
+        QByteArray dots; // along the long side, from 8-dot bands of 5 + width + 3 bytes
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                dots += char(out.at(7 + y / 8 * (width + 8) + 5 + x) & (0x80 >> y % 8) ? 1 : 0);
+        }
+        QCOMPARE(out.size(), 7 + (height + 7) / 8 * (width + 8));
+        const QByteArray before = dots.left(32767), after = dots.mid(32767);
+        const auto inked = [](const QByteArray& part) {
+            return double(part.size() - part.count('\0')) / part.size();
+        };
+        QVERIFY2(inked(after) > 0.9 * inked(before) && inked(after) > 0.3,
+                 qPrintable(QStringLiteral("%1 %2").arg(inked(before)).arg(inked(after))));
+    }
+
     void bandPadding()
     {
         // 25 rows of 24-dot bands: two bands, the second with one image row and 23 white rows.
