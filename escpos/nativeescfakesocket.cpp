@@ -40,8 +40,10 @@ bool NativeESCFakeSocket::startJobRequested()
         cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), id, 0);
         return false;
     }
+    jobId = id;
     jobOpen = true;
     writeFailed = false;
+    documentEmpty = true;
     return true;
 }
 
@@ -52,8 +54,14 @@ bool NativeESCFakeSocket::endJobRequested()
     jobOpen = false;
     if (writeFailed)
         return false; // finished when the write was refused
-    const ipp_status_t status =
-        cupsFinishDocument(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData());
+    const QByteArray name = printerName.toLocal8Bit();
+    const ipp_status_t status = cupsFinishDocument(CUPS_HTTP_DEFAULT, name.constData());
+    if (documentEmpty) {
+        // The print system refuses a document without data and would keep the job waiting
+        // for one; with nothing to print, nothing is lost.
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), jobId, 0);
+        return true;
+    }
     return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
 }
 
@@ -93,6 +101,7 @@ qint64 NativeESCFakeSocket::writeData(const char* data, qint64 len)
     bytesPending = qint32(len);
     if (cupsWriteRequestData(CUPS_HTTP_DEFAULT, data, size_t(len)) == HTTP_STATUS_CONTINUE) {
         bytesPending = 0;
+        documentEmpty = false;
         return len;
     }
     // The print system refused the data: close the request so the connection is usable

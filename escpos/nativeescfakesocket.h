@@ -24,8 +24,9 @@ public:
     bool startJobRequested();
     // Finishes the open document. False when there was none, when the print system refused
     // to finish it, or when a write of this job was refused (the document was already
-    // finished then and is not finished twice).
+    // finished then and is not finished twice). A job that received no data is cancelled.
     bool endJobRequested();
+    bool jobStarted() const { return jobOpen; }
 
     // A refused write finishes the document at once; later writes of the same job send
     // nothing and return 0.
@@ -45,6 +46,8 @@ private:
     bool connected = false;
     bool jobOpen = false;
     bool writeFailed = false;
+    bool documentEmpty = true;
+    int jobId = 0;
 };
 
 #endif // NATIVEESCFAKESOCKET_H

@@ -50,7 +50,9 @@ PrintJob::PrintJob(const QJsonArray& jobs, const QString& printerName, bool comp
 
 bool PrintJob::execute()
 {
-    if (!outputDevice->connectToDevice(printerName) || !outputDevice->startJobRequested())
+    // The first write creates the print system's job: it refuses a document without data, and
+    // a job created with nothing to print would stay on the queue, never completed.
+    if (!outputDevice->connectToDevice(printerName))
         return false;
 
     if (!compatibilityMode)
@@ -64,6 +66,8 @@ bool PrintJob::execute()
             runCommand(element.toObject());
     }
 
+    if (!outputDevice->jobStarted())
+        return !writeFailed; // nothing to print, or the job could not be created
     const bool finished = outputDevice->endJobRequested();
     return finished && !writeFailed;
 }

@@ -27,7 +27,8 @@ public:
              QObject* parent = nullptr);
 
     // Runs the whole job. True only when the queue accepted the job and every byte of it
-    // reached the print system and the document was finished.
+    // reached the print system and the document was finished; a job with no bytes creates
+    // no job on the queue and is done.
     bool execute();
 
     void setSettings(const QJsonObject& settings);

@@ -390,6 +390,40 @@ private slots:
         QCOMPARE(receipt.jobs().constFirst().toHex(), expected.toHex());
     }
 
+    void nothingToSend_data()
+    {
+        QTest::addColumn<bool>("compatibility");
+        QTest::addColumn<bool>("device"); // the device used directly, its job started at once
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("compatibility: no job") << true << false << QStringList();
+        QTest::newRow("the reset sequence is printed")
+            << false << false << QStringList{"create", "start", "write", "write", "finish"};
+        QTest::newRow("started device: the job is cancelled")
+            << true << true << QStringList{"create", "start", "finish!", "cancel"};
+    }
+
+    // A job that produces no bytes is done, and no job stays on the queue.
+    void nothingToSend()
+    {
+        QFETCH(bool, compatibility);
+        QFETCH(bool, device);
+        QFETCH(QStringList, calls);
+        RawPrinter queue;
+        QVERIFY2(queue.create(), qPrintable(queue.error()));
+        PrintJob job(parse(R"([{"op":"settings","data":{}}])"), queue.queueName(), compatibility);
+        NativeESCFakeSocket raw;
+        if (device)
+            QVERIFY(raw.connectToDevice(queue.queueName()) && raw.startJobRequested() &&
+                    raw.endJobRequested());
+        else
+            QVERIFY(job.execute());
+        QCOMPARE(CupsSeam::calls, calls);
+        QString pending = "?";
+        QTRY_VERIFY2(RawPrinter::runTool("lpstat", {"-o", queue.queueName()}, &pending) &&
+                         pending.isEmpty(),
+                     qPrintable(pending));
+    }
+
     void failuresFailTheJob_data()
     {
         QTest::addColumn<QString>("failure");
