@@ -19,8 +19,11 @@ const QByteArray newnotePurchaseTags("\x0B\x9F\x1C\x00\x9A\x00\x9F\x21\x00\x9F\x
 } // namespace
 
 Tpa::Tpa(const QSerialPortInfo& port, int type, QObject* parent, const QString& devicePath)
-    : QObject(parent), m_thread(new QThread), m_tpa(port), m_vendorId(type),
-      m_devicePath(devicePath)
+    : QObject(parent)
+    , m_thread(new QThread)
+    , m_tpa(port)
+    , m_vendorId(type)
+    , m_devicePath(devicePath)
 {
     m_available = m_settings.value(QStringLiteral("tpa/%1").arg(getHash()), true).toBool();
 
@@ -29,6 +32,7 @@ Tpa::Tpa(const QSerialPortInfo& port, int type, QObject* parent, const QString& 
         worker = new TpaWorkerIngenico(port);
     else if (type == 2)
         worker = new TpaWorkerNewnote(port);
+    m_worker = worker;
 
     if (worker) {
         if (!devicePath.isEmpty())
@@ -88,6 +92,24 @@ void Tpa::setAvailable(bool const& available)
 }
 
 bool Tpa::state() const
+{
+    if (!present())
+        return false;
+    // A port that hung up stays closed in the worker; a device that is present again under
+    // the same name is opened again here, so that the next command reaches it. The worker
+    // never waits on this thread, and it lives as long as this object.
+    if (!m_worker)
+        return true;
+    if (QThread::currentThread() == m_thread)
+        return m_worker->ensurePortOpen();
+    bool open = false;
+    TpaWorker* const worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker] { return worker->ensurePortOpen(); }, Qt::BlockingQueuedConnection, &open);
+    return open;
+}
+
+bool Tpa::present() const
 {
     // A device node that only tests name (a pseudo-terminal) is present while it exists.
     if (!m_devicePath.isEmpty())

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 class QThread;
+class TpaWorker;
 
 Q_DECLARE_METATYPE(QSerialPortInfo)
 
@@ -44,6 +45,7 @@ public:
     int vendorId() const;
     bool available() const;
     void setAvailable(bool const& available);
+    // The port is present and the worker holds it open (opening it again after a hang-up).
     bool state() const;
 
     QString getHash() const;
@@ -80,6 +82,8 @@ public slots:
     void persistAvailability();
 
 private:
+    bool present() const;
+
     // Amount as eight digits at least: separators removed, zeros in front.
     static QByteArray normalizeAmount(const QString& amount);
     // Date and time run together: ":", blanks and "-" removed.
@@ -93,6 +97,7 @@ private:
     void sendCommand(const QString& id, const QByteArray& payload);
 
     QThread* m_thread;
+    TpaWorker* m_worker = nullptr; // lives in m_thread until that thread finishes
     QSerialPortInfo m_tpa;
     int m_vendorId;
     QString m_devicePath; // tests only: the device node the worker opens instead of the port

@@ -62,11 +62,6 @@ void TpaWorker::startWorker()
     serialPort->setDataBits(QSerialPort::Data8);
     serialPort->setStopBits(QSerialPort::OneStop);
 
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        qDebug() << "not open" << errorName(serialPort->error());
-        return;
-    }
-
     connect(serialPort.get(), &QSerialPort::bytesWritten, this, &TpaWorker::bytesWritten);
     connect(serialPort.get(), &QSerialPort::errorOccurred, this, &TpaWorker::errorOcurred);
     connect(serialPort.get(), &QSerialPort::readyRead, this, &TpaWorker::readyRead);
@@ -76,15 +71,34 @@ void TpaWorker::startWorker()
     statusTimer = new QTimer(this);
     connect(statusTimer, &QTimer::timeout, this, &TpaWorker::loopStatusCheck);
 
+    // The first poll opens the port; one that does not open is tried again by every poll and
+    // command.
     restartStatusTimer(timings.statusStart);
     loopStatusCheck();
 }
 
+bool TpaWorker::ensurePortOpen()
+{
+    return serialPort && openPort();
+}
+
+bool TpaWorker::openPort()
+{
+    if (serialPort->isOpen())
+        return true;
+    if (serialPort->open(QIODevice::ReadWrite))
+        return true;
+    qDebug() << "not open" << errorName(serialPort->error());
+    return false;
+}
+
 void TpaWorker::setNewCommand(QByteArray newCommand)
 {
-    // Without an open port nothing could ever end the command: refuse it and hand the
-    // terminal object back its idle state instead of holding it busy for good.
-    if (!transactionTimer) {
+    // A closed port (never opened, or hung up) is opened again first, so that a terminal
+    // plugged back in under the same name works at once. Without an open port nothing could
+    // ever end the command: refuse it and hand the terminal object back its idle state
+    // instead of holding it busy for good.
+    if (!transactionTimer || !openPort()) {
         emit setLastTransactionStatus(portUnusable);
         emit setInTransactionChanged(false);
         return;
@@ -104,6 +118,18 @@ void TpaWorker::loopStatusCheck()
 {
     if (!transactionTimer)
         return;
+
+    if (!openPort()) {
+        // Tried again at the next poll; a command that waited for this one cannot leave.
+        if (!pendingCommand.isEmpty()) {
+            pendingCommand.clear();
+            emit setLastTransactionStatus(portUnusable);
+            emit setInTransactionChanged(false);
+        }
+        if (!inTransaction)
+            restartStatusTimer(timings.statusInterval);
+        return;
+    }
 
     if (!pendingCommand.isEmpty()) {
         startTransaction(true);
@@ -131,9 +157,19 @@ void TpaWorker::errorOcurred(QSerialPort::SerialPortError error)
     if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) &&
         serialPort->isOpen()) {
         // The line is gone (unplugged): a port left open reports the same error again at
-        // once, for ever, and keeps a core busy. The terminal list drops the terminal on its
-        // next refresh; until then a running transaction ends by its own time limit.
+        // once, for ever, and keeps a core busy. It is opened again by the next poll or
+        // command once the device is back; until then a running transaction ends by its own
+        // time limit, unless its frame never left.
+        const bool unsent = serialPort->bytesToWrite() > 0;
         serialPort->close();
+        // Whatever the old line owed us is lost: no poll answer or frame will complete.
+        awaitingStatus = false;
+        inFrame = frameComplete = false;
+        receiveBuffer.clear();
+        if (unsent && inTransaction) {
+            emit setLastTransactionStatus(portUnusable);
+            stopTransaction();
+        }
         return;
     }
     if (error != QSerialPort::TimeoutError || !transactionTimer)
@@ -163,11 +199,15 @@ void TpaWorker::transactionTimeout()
 
 void TpaWorker::readyRead()
 {
+    receive(serialPort->readAll());
+}
+
+void TpaWorker::receive(const QByteArray& bytes)
+{
     QSemaphore& semaphore = readyReadSemaphore();
     semaphore.acquire();
     const QSemaphoreReleaser releaser(semaphore);
 
-    const QByteArray bytes = serialPort->readAll();
     for (char byte : bytes) {
         if (frameComplete) {
             // This byte is the LRC of the frame just closed.
@@ -214,12 +254,23 @@ void TpaWorker::sendMessage(const QByteArray& payload)
 void TpaWorker::sendMessagePrivate(const QByteArray& payload)
 {
     lastMessage = payload;
-    serialPort->write(frame(payload));
+    const QByteArray bytes = frame(payload);
+    if (serialPort->isOpen() && serialPort->write(bytes) == bytes.size())
+        return;
+    // The frame cannot leave: a command fails now instead of waiting for an answer that
+    // cannot come; a poll is simply over.
+    qDebug() << "frame not written" << errorName(serialPort->error());
+    if (inTransaction)
+        emit setLastTransactionStatus(portUnusable);
+    else
+        awaitingStatus = false;
+    stopTransaction();
 }
 
 void TpaWorker::writeControlByte(char byte)
 {
-    serialPort->write(QByteArray(1, byte));
+    if (serialPort->isOpen())
+        serialPort->write(QByteArray(1, byte));
 }
 
 void TpaWorker::setIsInTransaction(bool value)

@@ -47,6 +47,14 @@ public:
     // near it, and a line that never sends ETX must not grow the buffer without end.
     static constexpr int maxFrameSize = 64 * 1024;
 
+    // Opens the port again if it is closed (hung up, or never opened); true when it is open.
+    // Runs in the worker's thread.
+    bool ensurePortOpen();
+
+    // Parses bytes read from the line: checks and acknowledges each complete frame and acts
+    // on its payload. Runs in the worker's thread.
+    void receive(const QByteArray& bytes);
+
 signals:
     void setLastStatus(QString status);
     void setLastTransactionStatus(QString transactionStatus);
@@ -80,6 +88,7 @@ protected:
     // Acts on the code of a terminal message.
     virtual void restartPing(const QString& text) = 0;
 
+    bool openPort();
     void sendMessage(const QByteArray& payload);
     void sendMessagePrivate(const QByteArray& payload);
     void setIsInTransaction(bool value);

@@ -2,6 +2,7 @@
 #include "tpa.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSet>
@@ -17,11 +18,22 @@ namespace {
 
 const QString busy = QStringLiteral("KVR1001|M10|TPA already busy");
 const QString added = QStringLiteral("KVR0000|M00|Comando adicionado com sucesso");
+const QString offline = QStringLiteral("KVR1001|M22|TPA offline or in error state");
 QSet<QString> threadIds()
 {
     const QStringList ids =
         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     return QSet<QString>(ids.begin(), ids.end());
+}
+
+// Descriptors of this process on a pseudo-terminal's slave side.
+int slaveDescriptors()
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+        count += QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(QLatin1String("/dev/pts/"));
+    return count;
 }
 
 bool descriptorOpenOn(const QString& path)
@@ -192,6 +204,41 @@ private slots:
         QSerialPort again;
         again.setPortName(pty.slavePath());
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
+    }
+
+    // A terminal that hangs up and comes back under the same name before the terminal list
+    // notices: the port is opened again and commands reach the terminal. A device that is
+    // present but cannot be opened is offline, and a command for it fails.
+    void serialLine_hangUpAndBack()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ttyUSB%1").arg(getpid()));
+        auto pty = std::make_unique<PtyTerminal>();
+        QVERIFY(QFile::link(pty->slavePath(), path));
+        const int before = slaveDescriptors();
+        Tpa tpa(QSerialPortInfo(), 1, nullptr, path);
+        QCOMPARE(pty->read(17), ingenicoFrame("M00005LB020000")); // left unanswered
+        QCOMPARE(slaveDescriptors(), before + 1);
+
+        pty = std::make_unique<PtyTerminal>(); // hangs up, then is back
+        QTRY_COMPARE(slaveDescriptors(), before);
+        QVERIFY(QFile::remove(path) && QFile::link(pty->slavePath(), path));
+        QVERIFY(tpa.state());
+        tpa.setTpaOpen("A");
+        QCOMPARE(pty->read(19), ingenicoFrame("P001001333049782"));
+        pty->write(ingenicoFrame("P0010000"));
+        QCOMPARE(pty->read(1), QByteArray("\x06"));
+        QTRY_VERIFY(!tpa.isInTransaction());
+        QCOMPARE(tpa.lastTransactionStatus("A"), QStringList({added, "P0010000"}));
+
+        pty.reset();
+        QTRY_COMPARE(slaveDescriptors(), before);
+        QFile file(path);
+        QVERIFY(QFile::remove(path) && file.open(QIODevice::WriteOnly)); // present, no terminal
+        QVERIFY(!tpa.state());
+        tpa.setTpaOpen("A");
+        QTRY_VERIFY(!tpa.isInTransaction());
+        QCOMPARE(tpa.lastTransactionStatus("A"), QStringList{offline});
     }
 
     // The worker's reports land on the main thread while the API reads and commands from a
