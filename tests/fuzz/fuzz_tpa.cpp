@@ -1,0 +1,72 @@
+// The payment terminals' frame reader on arbitrary line noise: the first byte picks the
+// protocol, the rest arrives in pieces as a serial line delivers it. A fresh worker per
+// input holds a real pseudo-terminal as its port, so its acknowledgements and answers are
+// really written; the terminal's side is drained and dropped.
+
+#include "chunkdevice.h"
+#include "tpaworkeringenico.h"
+#include "tpaworkernewnote.h"
+
+#include <QCoreApplication>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+int master = -1;
+QString slavePath;
+
+void drain()
+{
+    char buffer[4096];
+    while (::read(master, buffer, sizeof buffer) > 0) {
+    }
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    qputenv("QT_LOGGING_RULES", "*=false");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    static QCoreApplication app(*argc, *argv);
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        abort();
+    slavePath = QString::fromLocal8Bit(ptsname(master));
+    // Raw, so that nothing the worker writes is echoed back to it as input.
+    const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
+    termios tio{};
+    if (slave < 0 || tcgetattr(slave, &tio) != 0)
+        abort();
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    ::close(slave);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    std::unique_ptr<TpaWorker> worker;
+    if (data[0] & 1)
+        worker.reset(new TpaWorkerIngenico(QSerialPortInfo()));
+    else
+        worker.reset(new TpaWorkerNewnote(QSerialPortInfo()));
+    worker->setDevicePath(slavePath);
+    worker->startWorker(); // opens the port and writes the first poll
+    if (data[0] & 2)
+        worker->setNewCommand("P05100133304978200001250"); // a purchase in progress
+
+    Chunker chunks(data + 1, size - 1);
+    while (!chunks.atEnd()) {
+        worker->receive(chunks.next());
+        QCoreApplication::processEvents(); // lets the port write what the worker answered
+        drain();
+    }
+    worker.reset();
+    drain();
+    return 0;
+}
