@@ -39,6 +39,8 @@ public:
     int size() const;
     /** Whether TLS is configured. */
     bool isSslEnabled() const;
+    /** The TLS configuration every handler's socket uses, null without TLS. */
+    const QSslConfiguration* tlsConfiguration() const { return sslConfiguration; }
 
 private slots:
     void cleanup();

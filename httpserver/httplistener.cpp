@@ -4,13 +4,31 @@
 
 #include <QHostAddress>
 #include <QMetaObject>
+#include <QSslSocket>
+
+#include <unistd.h>
 
 namespace corvane {
+
+namespace {
+// Longer than the grace after which a connection without a complete request gives way, so
+// that a newcomer is served rather than refused while others only trickle bytes.
+constexpr qint64 maxWaitMs = 3000;
+constexpr int maxWaiting = 64;
+// How often waiting connections look for a handler (only while some wait).
+constexpr int waitingPollMs = 20;
+// Bound on the refusal's handshake and answer.
+constexpr int refusalMs = 5000;
+const char tooManyConnections[] =
+    "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+} // namespace
 
 HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandler, QObject* parent)
     : QTcpServer(parent), settings(settings), requestHandler(requestHandler)
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    waitingTimer.setInterval(waitingPollMs);
+    connect(&waitingTimer, &QTimer::timeout, this, &HttpListener::serveWaiting);
     listen();
 }
 
@@ -38,6 +56,11 @@ void HttpListener::listen()
 void HttpListener::close()
 {
     QTcpServer::close();
+    waitingTimer.stop();
+    for (const Waiting& connection : qAsConst(waiting)) {
+        ::close(int(connection.descriptor));
+    }
+    waiting.clear();
     qDebug("HttpListener: closed");
     delete pool;
     pool = nullptr;
@@ -45,21 +68,65 @@ void HttpListener::close()
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
-    HttpConnectionHandler* freeHandler = pool ? pool->getConnectionHandler() : nullptr;
-    if (freeHandler) {
+    waiting.append({socketDescriptor, HttpConnectionHandler::monotonicMs()});
+    serveWaiting();
+}
+
+void HttpListener::serveWaiting()
+{
+    while (!waiting.isEmpty()) {
+        HttpConnectionHandler* freeHandler = pool ? pool->getConnectionHandler() : nullptr;
+        if (!freeHandler) {
+            break;
+        }
         // The descriptor is adopted in the handler's own thread.
         QMetaObject::invokeMethod(freeHandler, "handleConnection", Qt::QueuedConnection,
-                                  Q_ARG(tSocketDescriptor, socketDescriptor));
+                                  Q_ARG(tSocketDescriptor, waiting.takeFirst().descriptor));
+    }
+    while (waiting.size() > maxWaiting) {
+        refuse(waiting.takeLast().descriptor);
+    }
+    const qint64 expired = HttpConnectionHandler::monotonicMs() - maxWaitMs;
+    while (!waiting.isEmpty() && waiting.constFirst().sinceMs <= expired) {
+        refuse(waiting.takeFirst().descriptor);
+    }
+    if (waiting.isEmpty()) {
+        waitingTimer.stop();
+    } else if (!waitingTimer.isActive()) {
+        waitingTimer.start();
+    }
+}
+
+void HttpListener::refuse(tSocketDescriptor socketDescriptor)
+{
+    qDebug("HttpListener: Too many incoming connections");
+    const QSslConfiguration* tls = pool ? pool->tlsConfiguration() : nullptr;
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        ::close(int(socketDescriptor));
+        delete socket;
         return;
     }
-
-    qDebug("HttpListener: Too many incoming connections");
-    auto* socket = new QTcpSocket(this);
-    socket->setSocketDescriptor(socketDescriptor);
-    connect(socket, &QTcpSocket::disconnected, socket, &QTcpSocket::deleteLater);
-    socket->write("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many "
-                  "connections\r\n");
-    socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // A client that neither completes the handshake nor reads its answer is cut.
+    QTimer::singleShot(refusalMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    if (!tls) {
+        socket->write(tooManyConnections);
+        socket->disconnectFromHost();
+        return;
+    }
+    // On the TLS port the answer comes over TLS: plain text would break the client's
+    // handshake instead of telling it why.
+    connect(socket, &QSslSocket::encrypted, socket, [socket] {
+        socket->write(tooManyConnections);
+        socket->disconnectFromHost();
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, socket, [socket] { socket->abort(); });
+    socket->setSslConfiguration(*tls);
+    socket->startServerEncryption();
 }
 
 } // namespace corvane

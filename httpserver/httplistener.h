@@ -5,15 +5,20 @@
 #include "httpconnectionhandlerpool.h"
 #include "httprequesthandler.h"
 
+#include <QList>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace corvane {
 
 /**
  * The TCP (or TLS) server at the front of the HTTP server. It listens as soon as it
- * exists and hands every accepted connection to a pooled handler thread; when none is
- * free it answers 503 itself.
+ * exists and hands every accepted connection to a pooled handler thread. When none is
+ * free the connection waits, in order of arrival, for a handler to free (or for one whose
+ * client has sat without a complete request to give way); one that waits too long, or
+ * finds too many ahead of it, is answered 503 by the listener itself, over TLS when the
+ * server uses TLS.
  *
  * Settings read from the given object (its current group): host, port, minThreads,
  * maxThreads, cleanupInterval, sslKeyFile, sslCertFile, readTimeout, writeTimeout,
@@ -41,6 +46,18 @@ protected:
     void incomingConnection(tSocketDescriptor socketDescriptor) override;
 
 private:
+    struct Waiting
+    {
+        tSocketDescriptor descriptor;
+        qint64 sinceMs;
+    };
+    /** Hands waiting connections to handlers as they free; refuses those over the limits. */
+    void serveWaiting();
+    /** Answers 503 on the connection and closes it. */
+    void refuse(tSocketDescriptor socketDescriptor);
+
+    QList<Waiting> waiting;
+    QTimer waitingTimer;
     QSettings* settings;
     HttpRequestHandler* requestHandler;
     HttpConnectionHandlerPool* pool = nullptr;

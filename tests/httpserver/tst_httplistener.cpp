@@ -4,7 +4,10 @@
 #include "testserver.h"
 
 #include <QFile>
+#include <QThread>
 #include <QtTest>
+
+#include <thread>
 
 using namespace corvane;
 using namespace testsupport;
@@ -62,22 +65,52 @@ private slots:
         QCOMPARE(server.poolSize(), 1);
     }
 
+    void answers503WhenEveryHandlerIsBusy_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plain") << false;
+        QTest::newRow("tls") << true; // the answer comes over TLS, not as a broken handshake
+    }
     void answers503WhenEveryHandlerIsBusy()
     {
+        QFETCH(bool, tls);
         (*settings)->setValue("maxThreads", 2);
+        if (tls) {
+            (*settings)->setValue("sslKeyFile", ":/ssl/kvr.key");
+            (*settings)->setValue("sslCertFile", ":/ssl/kvr.cert");
+        }
         ServerThread server(settings->get(), &handler);
-        auto first = connectPlain(server.port());
-        auto second = connectPlain(server.port());
-        QVERIFY(first && second);
-        QTRY_COMPARE(server.poolSize(), 2);
+        // Both handlers serve requests that do not end: nobody gives way.
+        std::vector<std::unique_ptr<HttpClient>> busy;
+        for (int i = 0; i < 2; ++i) {
+            busy.emplace_back(new HttpClient(tls));
+            QVERIFY(busy.back()->connectTo(server.port()));
+            busy.back()->send("GET /block HTTP/1.1\r\n\r\n");
+            QVERIFY(handler.entered.tryAcquire(1, 5000));
+        }
 
-        auto third = connectPlain(server.port());
-        QVERIFY(third);
-        QVERIFY(third->waitForClose());
-        QCOMPARE(third->unread(), tooManyConnections);
+        // A newcomer waits for a handler a while, then is told why it is not served.
+        QElapsedTimer waited;
+        waited.start();
+        HttpClient third(tls);
+        QVERIFY(third.connectTo(server.port()));
+        QVERIFY(third.waitForClose(10000));
+        QVERIFY2(waited.elapsed() >= 2500, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(third.unread(), tooManyConnections);
 
-        QVERIFY(answersHello(*first));
-        QVERIFY(answersHello(*second));
+        // One that comes while a handler frees waits for it and is served.
+        std::thread releaser([this] {
+            QThread::msleep(500);
+            handler.release.release(2);
+        });
+        HttpClient fourth(tls);
+        const bool connected = fourth.connectTo(server.port());
+        releaser.join();
+        QVERIFY(connected);
+        QVERIFY(answersHello(fourth));
+        for (auto& client : busy) {
+            QCOMPARE(client->readResponse().body, QByteArray("released"));
+        }
         QCOMPARE(server.poolSize(), 2);
     }
 
