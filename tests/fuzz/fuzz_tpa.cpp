@@ -63,9 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Chunker chunks(data + 1, size - 1);
     while (!chunks.atEnd()) {
         worker->receive(chunks.next());
-        QCoreApplication::processEvents(); // lets the port write what the worker answered
-        drain();
     }
+    QCoreApplication::processEvents(); // lets the port write what the worker answered
     worker.reset();
     drain();
     return 0;
