@@ -6,11 +6,18 @@
 
 namespace {
 
+// The real functions, looked up in libcups itself: the linker may drop libcups from an
+// executable that defines every libcups function the library calls, and then there is no
+// "next" definition to find.
 template<typename F>
 F real(const char* name)
 {
-    void* symbol = dlsym(RTLD_NEXT, name);
-    Q_ASSERT_X(symbol, "CupsSeam", name);
+    static void* const library = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
+    void* const symbol = library ? dlsym(library, name) : nullptr;
+    if (!symbol) {
+        const char* const error = dlerror();
+        qFatal("CupsSeam: no %s in libcups.so.2 (%s)", name, error ? error : "not loaded");
+    }
     return reinterpret_cast<F>(symbol);
 }
 
