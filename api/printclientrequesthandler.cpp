@@ -144,12 +144,16 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
 
     const QByteArray path = request.getPath();
     if (path == "/") {
+        locker.unlock();
         root(request, response);
         return;
     }
 
     response.setHeader("Content-Type", jsonContentType);
-    const auto writeAnswer = [&response](const QJsonObject& object) {
+    // The answer is encrypted and sent after the lock is let go: the lock keeps the API's
+    // state changes in order, and other clients need not wait for this one's network.
+    const auto writeAnswer = [&response, &locker](const QJsonObject& object) {
+        locker.unlock();
         response.write(QJsonDocument(object).toJson(QJsonDocument::Indented), true);
     };
     if (!answer.isEmpty()) {
@@ -170,6 +174,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         if (request.getHeader("Access-Control-Request-Private-Network") == "true") {
             response.setHeader("Access-Control-Allow-Private-Network", "true");
         }
+        locker.unlock();
         response.write(QByteArray(), true);
         return;
     }
