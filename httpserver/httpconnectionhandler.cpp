@@ -258,6 +258,14 @@ void HttpConnectionHandler::serveAvailableRequests()
                     readTimeoutMs +
                     int(qMin<qint64>(INT_MAX / 2, currentRequest->getExpectedBodySize() * 1000 /
                                                       minimumBodyRate)));
+                // A client that asked first sends its body only when told to (or after a
+                // wait of its own); a head that is refused never gets here.
+                if (qstricmp(currentRequest->getHeader("Expect").constData(), "100-continue") ==
+                        0 &&
+                    qstricmp(currentRequest->getVersion().constData(), "HTTP/1.1") == 0 &&
+                    !socket->bytesAvailable()) {
+                    socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+                }
             }
         }
 

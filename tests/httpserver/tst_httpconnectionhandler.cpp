@@ -101,6 +101,33 @@ private slots:
         QVERIFY(!client->waitForClose(300));
     }
 
+    // A client that sends "Expect: 100-continue" is told to go on when its head is
+    // acceptable, and refused at once when it is not.
+    void answersExpectContinue()
+    {
+        startServer();
+        auto client = connectClient();
+        QVERIFY(client);
+        client->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n");
+        const QByteArray interim = "HTTP/1.1 100 Continue\r\n\r\n";
+        QByteArray received;
+        QElapsedTimer timer;
+        timer.start();
+        while (received.size() < interim.size() && timer.elapsed() < 5000) {
+            client->tcpSocket()->waitForReadyRead(100);
+            received += client->tcpSocket()->readAll();
+        }
+        QCOMPARE(received, interim);
+        client->send("abc");
+        QCOMPARE(client->readResponse().body, QByteArray("POST /echo abc"));
+
+        auto refused = connectClient();
+        QVERIFY(refused);
+        refused->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: "
+                      "999999999\r\n\r\n");
+        QVERIFY(refused->readResponse().statusLine.startsWith("HTTP/1.1 413"));
+    }
+
     void neverServesARequestInsideAnother()
     {
         // Bytes that arrive while an answer is written must wait for it: serving them from
