@@ -1,5 +1,7 @@
 #include "httpconnectionhandler.h"
 
+#include "httplogging.h"
+
 #include "httpsettings.h"
 
 #include <QElapsedTimer>
@@ -36,7 +38,7 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
     connect(&readTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
     readTimer.setSingleShot(true);
 
-    qDebug("HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
     start();
 }
 
@@ -44,7 +46,7 @@ HttpConnectionHandler::~HttpConnectionHandler()
 {
     quit();
     wait();
-    qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
 }
 
 void HttpConnectionHandler::createSocket()
@@ -53,7 +55,7 @@ void HttpConnectionHandler::createSocket()
         auto* sslSocket = new QSslSocket();
         sslSocket->setSslConfiguration(*sslConfiguration);
         socket = sslSocket;
-        qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
     } else {
         socket = new QTcpSocket();
     }
@@ -61,7 +63,7 @@ void HttpConnectionHandler::createSocket()
 
 void HttpConnectionHandler::run()
 {
-    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
     try {
         exec();
     } catch (...) {
@@ -74,7 +76,7 @@ void HttpConnectionHandler::run()
     readTimer.stop();
     delete currentRequest;
     currentRequest = nullptr;
-    qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
 }
 
 bool HttpConnectionHandler::isBusy() const
@@ -115,15 +117,15 @@ qint64 HttpConnectionHandler::waitingSinceMs() const
 
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
-    qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     busy = true;
     reserved = false;
 
     // A connection that was still waiting for a request gives way to this one; cutting it
     // must not mark the handler free.
     if (socket->state() != QAbstractSocket::UnconnectedState) {
-        qDebug("HttpConnectionHandler (%p): cutting a waiting connection for a new one",
-               static_cast<void*>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): cutting a waiting connection for a new one",
+                static_cast<void*>(this));
         adopting = true;
         socket->abort();
         adopting = false;
@@ -155,7 +157,8 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     if (sslConfiguration) {
-        qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): Starting encryption",
+                static_cast<void*>(this));
         static_cast<QSslSocket*>(socket)->startServerEncryption();
     }
 
@@ -173,7 +176,7 @@ void HttpConnectionHandler::waitForRequest()
 
 void HttpConnectionHandler::readTimeout()
 {
-    qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
     closeConnection();
     delete currentRequest;
     currentRequest = nullptr;
@@ -181,7 +184,7 @@ void HttpConnectionHandler::readTimeout()
 
 void HttpConnectionHandler::disconnected()
 {
-    qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
     socket->close();
     readTimer.stop();
     waitingSince = 0;
@@ -193,8 +196,8 @@ void HttpConnectionHandler::disconnected()
 
 void HttpConnectionHandler::socketError(QAbstractSocket::SocketError socketError)
 {
-    qDebug("Socket Error: %s (HttpConnectionHandler %p, code %i)",
-           qPrintable(socket->errorString()), static_cast<void*>(this), int(socketError));
+    qCDebug(httpLog, "Socket Error: %s (HttpConnectionHandler %p, code %i)",
+            qPrintable(socket->errorString()), static_cast<void*>(this), int(socketError));
 }
 
 void HttpConnectionHandler::closeConnection()
@@ -283,7 +286,7 @@ void HttpConnectionHandler::serveAvailableRequests()
 
         readTimer.stop();
         waitingSince = 0;
-        qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): received request", static_cast<void*>(this));
 
         HttpResponse response(socket);
         response.setWriteTimeout(writeTimeout);
@@ -307,7 +310,7 @@ void HttpConnectionHandler::serveAvailableRequests()
         if (!response.hasSentLastPart()) {
             response.write(QByteArray(), true);
         }
-        qDebug("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
 
         if (!closeAfterResponse) {
             const QMap<QByteArray, QByteArray>& headers = response.getHeaders();

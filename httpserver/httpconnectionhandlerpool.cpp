@@ -1,5 +1,7 @@
 #include "httpconnectionhandlerpool.h"
 
+#include "httplogging.h"
+
 #include "httpsettings.h"
 
 #include <QDir>
@@ -33,7 +35,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
         delete handler;
     }
     delete sslConfiguration;
-    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
+    qCDebug(httpLog, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
 HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
@@ -99,9 +101,10 @@ void HttpConnectionHandlerPool::cleanup()
             if (++idleCounter > maxIdleHandlers) {
                 delete handler;
                 pool.removeOne(handler);
-                qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is "
-                       "now %i",
-                       static_cast<void*>(handler), int(pool.size()));
+                qCDebug(httpLog,
+                        "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is "
+                        "now %i",
+                        static_cast<void*>(handler), int(pool.size()));
                 break;
             }
         }
@@ -163,14 +166,14 @@ void HttpConnectionHandlerPool::loadSslConfig()
     if (sslKey.isNull()) {
         sslKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey, QByteArray());
     }
-    qDebug(sslKey.isNull() ? "no key" : "has key");
+    qCDebug(httpLog, sslKey.isNull() ? "no key" : "has key");
 
     sslConfiguration = new QSslConfiguration();
     sslConfiguration->setLocalCertificateChain(certificates);
     sslConfiguration->setPrivateKey(sslKey);
     sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
     sslConfiguration->setProtocol(QSsl::AnyProtocol);
-    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+    qCDebug(httpLog, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #include "httplistener.h"
 
+#include "httplogging.h"
+
 #include "httpsettings.h"
 
 #include <QHostAddress>
@@ -35,7 +37,7 @@ HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandl
 HttpListener::~HttpListener()
 {
     close();
-    qDebug("HttpListener: destroyed");
+    qCDebug(httpLog, "HttpListener: destroyed");
 }
 
 void HttpListener::listen()
@@ -49,7 +51,7 @@ void HttpListener::listen()
     if (!isListening()) {
         qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
     } else {
-        qDebug("HttpListener: Listening on port %i", int(port));
+        qCDebug(httpLog, "HttpListener: Listening on port %i", int(port));
     }
 }
 
@@ -61,7 +63,7 @@ void HttpListener::close()
         ::close(int(connection.descriptor));
     }
     waiting.clear();
-    qDebug("HttpListener: closed");
+    qCDebug(httpLog, "HttpListener: closed");
     delete pool;
     pool = nullptr;
 }
@@ -99,7 +101,7 @@ void HttpListener::serveWaiting()
 
 void HttpListener::refuse(tSocketDescriptor socketDescriptor)
 {
-    qDebug("HttpListener: Too many incoming connections");
+    qCDebug(httpLog, "HttpListener: Too many incoming connections");
     const QSslConfiguration* tls = pool ? pool->tlsConfiguration() : nullptr;
     auto* socket = new QSslSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {

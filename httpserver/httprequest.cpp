@@ -1,5 +1,7 @@
 #include "httprequest.h"
 
+#include "httplogging.h"
+
 #include "httpcookie.h"
 #include "httpsettings.h"
 
@@ -364,7 +366,7 @@ QByteArray HttpRequest::urlDecode(const QByteArray source)
 
 void HttpRequest::parseMultiPartFile()
 {
-    qDebug("HttpRequest: parsing multipart temp file");
+    qCDebug(httpLog, "HttpRequest: parsing multipart temp file");
     tempFile->seek(0);
     const QByteArray delimiter = "--" + boundary;
     const QByteArray closingMark = boundary + "--";
@@ -391,7 +393,8 @@ void HttpRequest::parseMultiPartFile()
                         fileName = line.mid(start + 11, end - start - 11);
                     }
                 } else {
-                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                    qCDebug(httpLog, "HttpRequest: ignoring unsupported content part %s",
+                            line.constData());
                 }
             } else if (line.isEmpty()) {
                 break;
@@ -410,8 +413,8 @@ void HttpRequest::parseMultiPartFile()
                 if (isField) {
                     fieldValue.chop(2); // the line break before the boundary
                     parameters.insert(fieldName, fieldValue);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
-                           fieldValue.constData());
+                    qCDebug(httpLog, "HttpRequest: set parameter %s=%s", fieldName.constData(),
+                            fieldValue.constData());
                 } else if (isFile) {
                     // A file part without data lines yields an empty file.
                     if (!uploadedFile) {
@@ -422,12 +425,13 @@ void HttpRequest::parseMultiPartFile()
                     uploadedFile->flush();
                     uploadedFile->seek(0);
                     parameters.insert(fieldName, fileName);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
-                           fileName.constData());
+                    qCDebug(httpLog, "HttpRequest: set parameter %s=%s", fieldName.constData(),
+                            fileName.constData());
                     // A later file of the same field replaces the earlier one, which goes now.
                     delete uploadedFiles.value(fieldName, nullptr);
                     uploadedFiles.insert(fieldName, uploadedFile);
-                    qDebug("HttpRequest: uploaded file size is %i", int(uploadedFile->size()));
+                    qCDebug(httpLog, "HttpRequest: uploaded file size is %i",
+                            int(uploadedFile->size()));
                     uploadedFile = nullptr;
                 }
                 if (line.contains(closingMark)) {

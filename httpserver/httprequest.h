@@ -3,11 +3,11 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QIODevice>
 #include <QList>
 #include <QMap>
 #include <QMultiMap>
 #include <QSettings>
-#include <QIODevice>
 #include <QTemporaryFile>
 
 namespace corvane {

@@ -1,5 +1,7 @@
 #include "httprequesthandler.h"
 
+#include "httplogging.h"
+
 namespace corvane {
 
 HttpRequestHandler::HttpRequestHandler(QObject* parent) : QObject(parent) {}
@@ -9,8 +11,8 @@ HttpRequestHandler::~HttpRequestHandler() = default;
 void HttpRequestHandler::service(HttpRequest& request, HttpResponse& response)
 {
     qCritical("HttpRequestHandler: you need to override the service() function");
-    qDebug("HttpRequestHandler: request=%s %s %s", request.getMethod().constData(),
-           request.getPath().constData(), request.getVersion().constData());
+    qCDebug(httpLog, "HttpRequestHandler: request=%s %s %s", request.getMethod().constData(),
+            request.getPath().constData(), request.getVersion().constData());
     response.setStatus(501, "not implemented");
     response.write("501 not implemented", true);
 }
