@@ -15,6 +15,8 @@ namespace {
 const char connectionClose[] = "close";
 // The slowest body upload that is still served (bytes per second), on top of the read timeout.
 constexpr qint64 minimumBodyRate = 16384;
+// How long a keep-alive connection keeps its handler while other connections wait for one.
+constexpr qint64 turnMs = 100;
 } // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
@@ -153,6 +155,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         return;
     }
 
+    connectedSinceMs = monotonicMs();
     // Answers are written whole; waiting to coalesce small TLS records only adds latency.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
@@ -191,6 +194,7 @@ void HttpConnectionHandler::disconnected()
     // A handler already promised to a new connection stays taken until it adopts it.
     if (!adopting && !reserved) {
         busy = false;
+        emit freed();
     }
 }
 
@@ -295,6 +299,12 @@ void HttpConnectionHandler::serveAvailableRequests()
         if (qstricmp(currentRequest->getHeader("Connection").constData(), connectionClose) == 0 ||
             qstricmp(currentRequest->getVersion().constData(), "HTTP/1.0") == 0) {
             // Also keeps the response out of chunked mode: its end is the connection's end.
+            closeAfterResponse = true;
+            response.setHeader("Connection", connectionClose);
+        } else if (waitingConnections && waitingConnections->load() > 0 &&
+                   monotonicMs() - connectedSinceMs >= turnMs) {
+            // Others wait for a handler and this connection has had its turn: it ends
+            // after this answer, and its client comes back behind them.
             closeAfterResponse = true;
             response.setHeader("Connection", connectionClose);
         }

@@ -50,6 +50,16 @@ public:
      */
     bool reserveIfWaitingSince(qint64 before);
     static qint64 monotonicMs();
+    /**
+     * The number of connections that wait for a handler (kept by the pool). While any wait,
+     * a keep-alive connection is closed after its current answer, so that it takes its turn
+     * again behind them instead of holding the handler.
+     */
+    void setWaitingConnections(const std::atomic<int>* count) { waitingConnections = count; }
+
+signals:
+    /** The handler has become free for a new connection. */
+    void freed();
 
 public slots:
     void handleConnection(tSocketDescriptor socketDescriptor);
@@ -82,6 +92,8 @@ private:
     bool adopting = false; // a waiting connection is cut for a new one
     std::atomic<qint64> waitingSince{0};
     std::atomic<bool> reserved{false};
+    const std::atomic<int>* waitingConnections = nullptr;
+    qint64 connectedSinceMs = 0;
 };
 
 } // namespace corvane

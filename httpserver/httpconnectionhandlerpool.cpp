@@ -54,6 +54,9 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
             HttpSettings::intValue(settings, QStringLiteral("maxThreads"), 100);
         if (pool.count() < maxConnectionHandlers) {
             freeHandler = new HttpConnectionHandler(settings, requestHandler, sslConfiguration);
+            freeHandler->setWaitingConnections(&waitingConnections);
+            connect(freeHandler, &HttpConnectionHandler::freed, this,
+                    &HttpConnectionHandlerPool::handlerFreed, Qt::QueuedConnection);
             freeHandler->setBusy();
             pool.append(freeHandler);
         }

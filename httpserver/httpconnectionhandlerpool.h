@@ -10,6 +10,8 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <atomic>
+
 namespace corvane {
 
 /**
@@ -39,8 +41,14 @@ public:
     int size() const;
     /** Whether TLS is configured. */
     bool isSslEnabled() const;
+    /** Tells the handlers how many connections wait for one of them. */
+    void setWaitingConnections(int count) { waitingConnections = count; }
     /** The TLS configuration every handler's socket uses, null without TLS. */
     const QSslConfiguration* tlsConfiguration() const { return sslConfiguration; }
+
+signals:
+    /** A handler has become free (emitted in the pool's thread). */
+    void handlerFreed();
 
 private slots:
     void cleanup();
@@ -55,6 +63,7 @@ private:
     QTimer cleanupTimer;
     mutable QMutex mutex;
     QSslConfiguration* sslConfiguration = nullptr;
+    std::atomic<int> waitingConnections{0};
 };
 
 } // namespace corvane

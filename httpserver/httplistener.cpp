@@ -16,7 +16,7 @@ namespace {
 // Longer than the grace after which a connection without a complete request gives way, so
 // that a newcomer is served rather than refused while others only trickle bytes.
 constexpr qint64 maxWaitMs = 3000;
-constexpr int maxWaiting = 64;
+constexpr int maxWaiting = 256;
 // How often waiting connections look for a handler (only while some wait).
 constexpr int waitingPollMs = 20;
 // Bound on the refusal's handshake and answer.
@@ -44,6 +44,9 @@ void HttpListener::listen()
 {
     if (!pool) {
         pool = new HttpConnectionHandlerPool(settings, requestHandler);
+        // Waiting connections take a handler as soon as one frees; the timer only catches
+        // those that give way after their grace.
+        connect(pool, &HttpConnectionHandlerPool::handlerFreed, this, &HttpListener::serveWaiting);
     }
     const QString host = HttpSettings::value(settings, QStringLiteral("host")).toString();
     const quint16 port = quint16(HttpSettings::value(settings, QStringLiteral("port")).toInt());
@@ -91,6 +94,9 @@ void HttpListener::serveWaiting()
     const qint64 expired = HttpConnectionHandler::monotonicMs() - maxWaitMs;
     while (!waiting.isEmpty() && waiting.constFirst().sinceMs <= expired) {
         refuse(waiting.takeFirst().descriptor);
+    }
+    if (pool) {
+        pool->setWaitingConnections(waiting.size());
     }
     if (waiting.isEmpty()) {
         waitingTimer.stop();

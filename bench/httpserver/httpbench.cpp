@@ -27,7 +27,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     // The server logs every connection at debug level; a bench measures the server.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("default.debug=false\ncorvane.http.debug=false"));
 
     QTemporaryDir dir;
     QSettings settings(dir.filePath(QStringLiteral("bench.ini")), QSettings::IniFormat);

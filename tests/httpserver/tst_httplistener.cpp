@@ -114,6 +114,30 @@ private slots:
         QCOMPARE(server.poolSize(), 2);
     }
 
+    // While a connection waits for a handler, a keep-alive connection that has had its turn
+    // is closed after its next answer, and the waiting one is served.
+    void keepAliveConnectionsTakeTurnsWithWaitingOnes()
+    {
+        (*settings)->setValue("maxThreads", 2);
+        ServerThread server(settings->get(), &handler);
+        auto first = connectPlain(server.port());
+        auto second = connectPlain(server.port());
+        QVERIFY(first && second && answersHello(*first) && answersHello(*second));
+        HttpClient third;
+        QVERIFY(third.connectTo(server.port()));
+        third.send("GET /hello HTTP/1.1\r\n\r\n");
+        QTest::qWait(150);
+        QVERIFY(!third.waitForClose(0));
+
+        first->send("GET /hello HTTP/1.1\r\n\r\n");
+        const Response answer = first->readResponse();
+        QCOMPARE(answer.body, QByteArray("hello"));
+        QCOMPARE(answer.header("Connection"), QByteArray("close"));
+        QCOMPARE(third.readResponse().body, QByteArray("hello"));
+        QVERIFY(answersHello(*second)); // nobody waits any more: it keeps its connection
+        QCOMPARE(second->tcpSocket()->state(), QAbstractSocket::ConnectedState);
+    }
+
     void theLongestWaitingConnectionGivesWay()
     {
         // Clients that never finish a request hold every handler; after a grace period the
