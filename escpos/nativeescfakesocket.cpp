@@ -105,8 +105,11 @@ qint64 NativeESCFakeSocket::writeData(const char* data, qint64 len)
         return len;
     }
     // The print system refused the data: close the request so the connection is usable
-    // again; the job is over.
-    cupsFinishDocument(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData());
+    // again; the job is over. What reached the queue is part of a receipt, or nothing at all
+    // (a job that would wait for its document for ever): it is cancelled, not printed.
+    const QByteArray name = printerName.toLocal8Bit();
+    cupsFinishDocument(CUPS_HTTP_DEFAULT, name.constData());
+    cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), jobId, 0);
     writeFailed = true;
     return 0;
 }

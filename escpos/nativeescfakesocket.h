@@ -28,7 +28,8 @@ public:
     bool endJobRequested();
     bool jobStarted() const { return jobOpen; }
 
-    // A refused write finishes the document at once; later writes of the same job send
+    // A refused write finishes the document and cancels the job at once; later writes of the
+    // same job send
     // nothing and return 0.
     bool writeRefused() const { return writeFailed; }
 

@@ -65,6 +65,7 @@ bool PrintJob::execute()
         if (element.isObject())
             runCommand(element.toObject());
     }
+    flush();
 
     if (!outputDevice->jobStarted())
         return !writeFailed; // nothing to print, or the job could not be created
@@ -101,8 +102,19 @@ void PrintJob::send(const QByteArray& bytes)
 {
     if (bytes.isEmpty() || writeFailed)
         return;
-    if (outputDevice->write(bytes) != bytes.size())
+    // Every write to the print system is a round of its own; the bytes go in large pieces.
+    unsent += bytes;
+    if (unsent.size() >= writeChunk)
+        flush();
+}
+
+void PrintJob::flush()
+{
+    if (unsent.isEmpty() || writeFailed)
+        return;
+    if (outputDevice->write(unsent) != unsent.size())
         writeFailed = true;
+    unsent.clear();
 }
 
 void PrintJob::applyStyle()

@@ -46,7 +46,9 @@ public:
 
 private:
     void runCommand(const QJsonObject& command);
+    // Queues bytes for the print system; they leave in pieces of writeChunk and at the end.
     void send(const QByteArray& bytes);
+    void flush();
     QImage fetchImage(const QString& address);
     static QImage decodeImage(const QByteArray& data, const char* format);
 
@@ -69,6 +71,8 @@ private:
     int alignment = -1;
     bool compatibilityMode;
     bool writeFailed = false;
+    QByteArray unsent;
+    static constexpr int writeChunk = 64 * 1024;
 };
 
 #endif // PRINTJOB_H
