@@ -29,8 +29,7 @@ public:
     bool jobStarted() const { return jobOpen; }
 
     // A refused write finishes the document and cancels the job at once; later writes of the
-    // same job send
-    // nothing and return 0.
+    // same job send nothing and return 0.
     bool writeRefused() const { return writeFailed; }
 
     void close() override;
