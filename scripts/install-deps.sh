@@ -18,7 +18,7 @@ PACKAGES=(
     # print system
     cups cups-client cups-daemon libcups2-dev
     # TLS material, headless display, benchmarks
-    openssl ca-certificates xvfb xauth wrk
+    openssl ca-certificates xvfb xauth wrk nginx-light
     # the trust command (certutil), the package and its icons
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
     # real browsers against the program, and the package's checker

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Benchmarks the running connector: API throughput over TLS keep-alive, a typical receipt
-# from request to the last byte at a socket printer (next to `lp -o raw` of the same
-# bytes), and idle CPU and memory. Needs a Release build (build-bench/ by default) and root
-# (for the throwaway cupsd). See bench/README.md.
+# Benchmarks the running connector side by side with its references: /getStatus over TLS
+# next to nginx serving a fixed JSON answer with the same certificate (keep-alive at 1 to
+# 256 connections, and new connections), a typical receipt and a 1000-line job from request
+# to the last byte at a socket printer next to `lp -o raw` of the same bytes, and idle CPU
+# and memory. Needs a Release build (build-bench/ by default), nginx and root (for the
+# throwaway cupsd). See bench/README.md.
 #
 #   bench/app/connectorbench.sh [BUILD_DIR]
 set -euo pipefail
@@ -11,12 +13,14 @@ build=$(cd "${1:-$root/build-bench}" && pwd)
 work=$(mktemp -d /tmp/printarra-bench-XXXXXX)
 chmod 755 "$work"
 port=5091
+nginx_port=5092
 key="BenchKey+/v4.0"
 export CUPS_SERVER=$work/run/cups.sock
 
 cleanup() {
     [ -n "${program:-}" ] && kill "$program" 2>/dev/null || true
     [ -n "${sink:-}" ] && kill "$sink" 2>/dev/null || true
+    [ -s "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true
     "$root/scripts/cups-sandbox.sh" stop "$work/cups" "$work/run" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -43,7 +47,7 @@ securityKey=$key
 printers/$hash=true
 CONF
 mkdir -p "$work/tmp"
-XDG_CONFIG_HOME=$work/config TMPDIR=$work/tmp PRINTARRA_PORT=$port \
+XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data TMPDIR=$work/tmp PRINTARRA_PORT=$port \
     PRINTARRA_UPDATE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=offscreen \
     "$build/app/printarra" >/dev/null 2>&1 &
 program=$!
@@ -53,15 +57,73 @@ for _ in $(seq 1 100); do
 done
 
 url=https://127.0.0.1:$port
-echo "== API over TLS keep-alive (wrk, 10 s each)"
-for path in ${BENCH_PATHS-/getStatus /getPrinters}; do
-    for connections in 1 16; do
-        threads=$([ "$connections" -eq 1 ] && echo 1 || echo 2)
-        printf '%-13s %2d connection(s): ' "$path" "$connections"
-        wrk -t "$threads" -c "$connections" -d 10s --latency -H "Authorization: Bearer $key" \
-            "$url$path" | awk '/Requests\/sec/ {rps=$2} / 50%/ {p50=$2} / 99%/ {p99=$2}
-                END {printf "%s req/s, p50 %s, p99 %s\n", rps, p50, p99}'
-    done
+
+# nginx with a throwaway configuration, answering every request with a fixed JSON body over
+# TLS with the certificate and key the program serves.
+tls=$work/data/Velora/Printarra/tls
+if [ -s "$tls/server.pem" ]; then
+    cert=$tls/server.pem certkey=$tls/server.key
+else # a build whose program carries the build's own chain
+    cert=$build/ssl/kvr.cert certkey=$build/ssl/kvr.key
+fi
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$nginx_port ssl;
+        ssl_certificate $cert;
+        ssl_certificate_key $certkey;
+        location / {
+            default_type application/json;
+            return 200 '{"data":"Device online","status":true}\n';
+        }
+    }
+}
+CONF
+nginx -c "$work/nginx/nginx.conf" -p "$work/nginx"
+for _ in $(seq 1 100); do
+    curl -sk "https://127.0.0.1:$nginx_port/" >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+# One wrk run: "requests/s p99 errors" (errors: socket errors and answers other than 2xx).
+load() {
+    local connections=$1 address=$2
+    shift 2
+    local threads=$([ "$connections" -eq 1 ] && echo 1 || echo 2)
+    wrk -t "$threads" -c "$connections" -d "${BENCH_SECONDS:-10}s" --latency \
+        -H "Authorization: Bearer $key" "$@" "$address" |
+        awk '/Requests\/sec/ {rps=$2} / 99%/ {p99=$2}
+             /Socket errors/ {gsub(",", ""); errors += $4 + $6 + $8 + $10}
+             /Non-2xx/ {errors += $NF}
+             END {printf "%s %s %d\n", rps, p99, errors}'
+}
+# The program and nginx one after the other for each case, and the ratio.
+compare() {
+    local label=$1 connections=$2
+    shift 2
+    read -r ours ourp99 ourerr <<<"$(load "$connections" "$url/getStatus" "$@")"
+    read -r theirs theirp99 theirerr <<<"$(load "$connections" "https://127.0.0.1:$nginx_port/getStatus" "$@")"
+    printf '%-22s %3d: %9s req/s p99 %8s errors %6s | nginx %9s req/s p99 %8s errors %6s | %s x\n' \
+        "$label" "$connections" "$ours" "$ourp99" "$ourerr" "$theirs" "$theirp99" "$theirerr" \
+        "$(python3 -c "print(round($ours / $theirs, 2))")"
+}
+echo "== /getStatus over TLS next to nginx (wrk, ${BENCH_SECONDS:-10} s each)"
+for connections in ${BENCH_CONNECTIONS-1 16 64 256}; do
+    compare "keep-alive" "$connections"
+done
+for connections in ${BENCH_NEW_CONNECTIONS-1 16}; do
+    compare "new connection each" "$connections" -H "Connection: close"
 done
 
 # Runs a command BENCH_RUNS times, noting each start in FILE and waiting until that run's
@@ -79,7 +141,6 @@ timed_runs() {
     done
 }
 
-echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (${BENCH_RUNS:-20} runs)"
 python3 - "$work" <<'PY'
 import base64, json, struct, sys, zlib
 work = sys.argv[1]
@@ -89,38 +150,51 @@ def chunk(tag, data):
     return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
 png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
        + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
-job = [{"op": "image", "data": base64.b64encode(png).decode()}, {"op": "alignment", "data": 0}]
-for line in range(40):
-    job.append({"op": "text", "data": "%-30s %8.2f EUR\n" % ("Artigo %02d pão de ló" % line, line * 1.25)})
-job.append({"op": "cut", "data": "full"})
-json.dump({"printer": "benchprinter", "job": job}, open(work + "/job.json", "w"))
+def lines(count):
+    return [{"op": "text", "data": "%-30s %8.2f EUR\n" % ("Artigo %02d pão de ló" % line, line * 1.25)}
+            for line in range(count)]
+receipt = [{"op": "image", "data": base64.b64encode(png).decode()}, {"op": "alignment", "data": 0}]
+receipt += lines(40) + [{"op": "cut", "data": "full"}]
+json.dump({"printer": "benchprinter", "job": receipt}, open(work + "/receipt.json", "w"))
+long_job = lines(1000) + [{"op": "cut", "data": "full"}]
+json.dump({"printer": "benchprinter", "job": long_job}, open(work + "/long.json", "w"))
 PY
-: >"$work/arrivals"
-timed_runs "$work/starts" curl -sk -o "$work/answer.json" -H "Authorization: Bearer $key" \
-    -H "Content-Type: application/json" --data-binary @"$work/job.json" "$url/sendJob"
-grep -q '"Job completed successfully"' "$work/answer.json" || { cat "$work/answer.json"; exit 1; }
-cp "$work/arrivals" "$work/api-arrivals"
-# The same ESC/POS bytes handed to the print system by lp, for comparison.
-cp "$(ls -t "$work"/job*.bin | head -1)" "$work/receipt.bin"
-echo "receipt: $(stat -c %s "$work/receipt.bin") bytes of ESC/POS"
-: >"$work/arrivals"
-timed_runs "$work/lpstarts" lp -h "$CUPS_SERVER" -d benchprinter -o raw "$work/receipt.bin"
-python3 - "$work" <<'PY'
+
+# Each job through /sendJob, then its bytes through lp -o raw; median times and the ratio.
+for name in receipt long; do
+    [ "$name" = receipt ] && echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (${BENCH_RUNS:-20} runs)" ||
+        echo "== A job of 1000 lines and a cut (${BENCH_RUNS:-20} runs)"
+    : >"$work/arrivals"
+    rm -f "$work"/job*.bin "$work/starts" "$work/lpstarts"
+    timed_runs "$work/starts" curl -sk -o "$work/answer.json" -H "Authorization: Bearer $key" \
+        -H "Content-Type: application/json" --data-binary @"$work/$name.json" "$url/sendJob"
+    grep -q '"Job completed successfully"' "$work/answer.json" || { cat "$work/answer.json"; exit 1; }
+    cp "$work/arrivals" "$work/api-arrivals"
+    cp "$(ls -t "$work"/job*.bin | head -1)" "$work/$name.bin"
+    echo "$(stat -c %s "$work/$name.bin") bytes of ESC/POS"
+    : >"$work/arrivals"
+    timed_runs "$work/lpstarts" lp -h "$CUPS_SERVER" -d benchprinter -o raw "$work/$name.bin"
+    python3 - "$work" <<'PY'
 import statistics, sys
 work = sys.argv[1]
-def report(name, starts, arrivals):
+def median(starts, arrivals):
     s = [float(x) for x in open(starts).read().split()]
     a = [float(line.split()[0]) for line in open(arrivals).read().splitlines()]
     times = sorted((a[i] - s[i]) * 1000 for i in range(min(len(s), len(a))))
-    print("%-32s median %.1f ms, fastest %.1f ms, slowest %.1f ms" % (name, statistics.median(times), times[0], times[-1]))
-report("/sendJob to the last byte:", work + "/starts", work + "/api-arrivals")
-report("lp -o raw to the last byte:", work + "/lpstarts", work + "/arrivals")
+    return statistics.median(times), times[0], times[-1]
+ours = median(work + "/starts", work + "/api-arrivals")
+lp = median(work + "/lpstarts", work + "/arrivals")
+for name, (m, lo, hi) in (("/sendJob to the last byte:", ours), ("lp -o raw to the last byte:", lp)):
+    print("%-28s median %.1f ms, fastest %.1f ms, slowest %.1f ms" % (name, m, lo, hi))
+print("ratio (median): %.2f x lp" % (ours[0] / lp[0]))
 PY
+done
 
 echo "== Idle for 60 s"
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$program/stat"; }
-before=$(cpu)
+written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
+before=$(cpu) wrote=$(written)
 sleep 60
 after=$(cpu)
-echo "CPU: $(( (after - before) * 1000 / ticks )) ms in 60 s; resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status")"
+echo "CPU: $(( (after - before) * 1000 / ticks )) ms in 60 s ($(python3 -c "print(round(($after - $before) / $ticks / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"

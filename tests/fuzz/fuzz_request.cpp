@@ -19,8 +19,8 @@ QSettings* serverSettings()
     static QSettings settings(folder.filePath(QStringLiteral("fuzz.ini")), QSettings::IniFormat);
     static bool initialised = [] {
         // Small limits keep each run quick and let the fuzzer reach them.
-        settings.setValue(QStringLiteral("maxRequestSize"), 8192);
-        settings.setValue(QStringLiteral("maxMultiPartSize"), 32768);
+        settings.setValue(QStringLiteral("maxRequestSize"), 2048);
+        settings.setValue(QStringLiteral("maxMultiPartSize"), 4096);
         return true;
     }();
     (void)initialised;
