@@ -1,8 +1,5 @@
 #include "nativeescfakesocket.h"
 
-#include <QPrinter>
-#include <QPrinterInfo>
-
 #include <cups/cups.h>
 
 namespace {
@@ -15,10 +12,16 @@ NativeESCFakeSocket::NativeESCFakeSocket(QObject* parent) : QIODevice(parent) {}
 bool NativeESCFakeSocket::connectToDevice(const QString& printerName)
 {
     this->printerName = printerName;
-    // Qt reports a queue it cannot find as being in error; such a name is left to the print
-    // system, which refuses it when the job is created.
-    const QPrinterInfo info = QPrinterInfo::printerInfo(printerName);
-    if (!info.isNull() && info.state() > QPrinter::Active)
+    // A stopped queue is refused. One request for this queue alone: Qt's printer info would
+    // ask for the queue's whole description, several times as long before every job. A name
+    // the print system does not know is left to it; it refuses it when the job is created.
+    cups_dest_t* dest =
+        cupsGetNamedDest(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData(), nullptr);
+    const char* state =
+        dest ? cupsGetOption("printer-state", dest->num_options, dest->options) : nullptr;
+    const bool stopped = state && qstrcmp(state, "3") != 0 && qstrcmp(state, "4") != 0;
+    cupsFreeDests(dest ? 1 : 0, dest);
+    if (stopped)
         return false;
     connected = true;
     QIODevice::open(QIODevice::ReadWrite);
