@@ -27,6 +27,13 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
     , requestHandler(requestHandler)
     , sslConfiguration(sslConfiguration)
 {
+    // The limits are read once: the settings store is shared by every thread behind one lock.
+    writeTimeout = HttpSettings::intValue(settings, QStringLiteral("writeTimeout"),
+                                          HttpResponse::defaultWriteTimeout);
+    readTimeoutMs = HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000);
+    maxRequestSize = HttpRequest::maxRequestSizeOf(settings);
+    maxMultiPartSize = HttpRequest::maxMultiPartSizeOf(settings);
+
     createSocket();
     // The handler, its socket and its timer live in the handler's own thread, so that
     // the socket's signals and the slots below run there.
@@ -165,9 +172,6 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         static_cast<QSslSocket*>(socket)->startServerEncryption();
     }
 
-    writeTimeout = HttpSettings::intValue(settings, QStringLiteral("writeTimeout"),
-                                          HttpResponse::defaultWriteTimeout);
-    readTimeoutMs = HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000);
     waitForRequest();
 }
 
@@ -251,7 +255,7 @@ void HttpConnectionHandler::serveAvailableRequests()
             return;
         }
         if (!currentRequest) {
-            currentRequest = new HttpRequest(settings);
+            currentRequest = new HttpRequest(maxRequestSize, maxMultiPartSize);
         }
 
         while (socket->bytesAvailable() && currentRequest->getStatus() != HttpRequest::complete &&

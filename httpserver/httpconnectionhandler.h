@@ -87,6 +87,8 @@ private:
     const QSslConfiguration* sslConfiguration;
     int writeTimeout = HttpResponse::defaultWriteTimeout;
     int readTimeoutMs = 10000;
+    int maxRequestSize = 0;
+    int maxMultiPartSize = 0;
     bool reading = false;  // read() is running; a signal from inside it must not re-enter
     bool closing = false;  // the connection is being closed; nothing more is read
     bool adopting = false; // a waiting connection is cut for a new one

@@ -22,7 +22,7 @@ namespace corvane {
  *
  * Settings read from the given object (its current group): host, port, minThreads,
  * maxThreads, cleanupInterval, sslKeyFile, sslCertFile, readTimeout, writeTimeout,
- * maxRequestSize, maxMultiPartSize.
+ * maxRequestSize, maxMultiPartSize. A handler reads the last four when it is made.
  */
 class HttpListener : public QTcpServer
 {

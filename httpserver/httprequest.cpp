@@ -45,10 +45,23 @@ bool isPlainDecimal(const QByteArray& text)
 } // namespace
 
 HttpRequest::HttpRequest(QSettings* settings)
+    : HttpRequest(maxRequestSizeOf(settings), maxMultiPartSizeOf(settings))
 {
-    maxSize = HttpSettings::value(settings, QStringLiteral("maxRequestSize"), "16000").toInt();
-    maxMultiPartSize =
-        HttpSettings::value(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
+}
+
+HttpRequest::HttpRequest(int maxRequestSize, int maxMultiPartSize)
+    : maxSize(maxRequestSize), maxMultiPartSize(maxMultiPartSize)
+{
+}
+
+int HttpRequest::maxRequestSizeOf(QSettings* settings)
+{
+    return HttpSettings::value(settings, QStringLiteral("maxRequestSize"), "16000").toInt();
+}
+
+int HttpRequest::maxMultiPartSizeOf(QSettings* settings)
+{
+    return HttpSettings::value(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
 }
 
 HttpRequest::~HttpRequest()

@@ -28,8 +28,15 @@ class HttpRequest
 public:
     enum RequestState { awaitingRequestLine, awaitingHeaders, awaitingBody, complete, aborted };
 
+    /** Reads its limits, "maxRequestSize" and "maxMultiPartSize", from the settings. */
     explicit HttpRequest(QSettings* settings);
+    /** With the limits given (read once by the connection handler). */
+    HttpRequest(int maxRequestSize, int maxMultiPartSize);
     virtual ~HttpRequest();
+
+    /** The limits the settings give: the request's head and form body, and a multipart body. */
+    static int maxRequestSizeOf(QSettings* settings);
+    static int maxMultiPartSizeOf(QSettings* settings);
 
     void readFromSocket(QIODevice* socket);
     RequestState getStatus() const;
