@@ -299,17 +299,15 @@ void HttpConnectionHandler::serveAvailableRequests()
         HttpResponse response(socket);
         response.setWriteTimeout(writeTimeout);
 
-        bool closeAfterResponse = false;
-        if (qstricmp(currentRequest->getHeader("Connection").constData(), connectionClose) == 0 ||
-            qstricmp(currentRequest->getVersion().constData(), "HTTP/1.0") == 0) {
-            // Also keeps the response out of chunked mode: its end is the connection's end.
-            closeAfterResponse = true;
-            response.setHeader("Connection", connectionClose);
-        } else if (waitingConnections && waitingConnections->load() > 0 &&
-                   monotonicMs() - connectedSinceMs >= turnMs) {
-            // Others wait for a handler and this connection has had its turn: it ends
-            // after this answer, and its client comes back behind them.
-            closeAfterResponse = true;
+        // The client asked to close (or speaks HTTP/1.0: this also keeps the response out of
+        // chunked mode, its end is the connection's end); or others wait for a handler and
+        // this connection has had its turn, so its client comes back behind them.
+        bool closeAfterResponse =
+            qstricmp(currentRequest->getHeader("Connection").constData(), connectionClose) == 0 ||
+            qstricmp(currentRequest->getVersion().constData(), "HTTP/1.0") == 0 ||
+            (waitingConnections && waitingConnections->load() > 0 &&
+             monotonicMs() - connectedSinceMs >= turnMs);
+        if (closeAfterResponse) {
             response.setHeader("Connection", connectionClose);
         }
 
