@@ -74,6 +74,11 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$work/program.
 pids+=($!)
 api=https://localhost:$api_port
 for _ in $(seq 1 150); do curl -s --cacert "$ca" "$api/" >/dev/null && break; sleep 0.2; done
+# The program lists printers from its own refresh: the page comes once the queue is there.
+for _ in $(seq 1 150); do
+    curl -s --cacert "$ca" -H "Authorization: Bearer $key" "$api/getPrinters" | grep -q "\"$queue\"" && break
+    sleep 0.2
+done
 
 python3 "$here/page_server.py" "$examples" "$work/results" >"$work/page.port" &
 pids+=($!)
