@@ -344,6 +344,9 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
     } else {
         response = failure(QStringLiteral("Error printing job"));
+        if (!printJob.reason().isEmpty()) {
+            response.insert(QStringLiteral("reason"), printJob.reason());
+        }
     }
 }
 

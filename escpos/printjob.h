@@ -30,6 +30,9 @@ public:
     // reached the print system and the document was finished; a job with no bytes creates
     // no job on the queue and is done.
     bool execute();
+    // Why the last execute() failed, in words for the web application's developer: the
+    // print system's reason or the job's own fault. Empty after a success.
+    QString reason() const { return failureReason; }
 
     void setSettings(const QJsonObject& settings);
     void setTextDouble(const QJsonObject& data);
@@ -71,6 +74,7 @@ private:
     int alignment = -1;
     bool compatibilityMode;
     bool writeFailed = false;
+    QString failureReason;
     QByteArray unsent;
     static constexpr int writeChunk = 64 * 1024;
 };
