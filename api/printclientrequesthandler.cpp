@@ -186,16 +186,26 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
     }
 
     bool notFound = false;
-    route(answer, wholeText(path), fields, notFound);
+    std::unique_ptr<PrintJob> sent;
+    route(answer, wholeText(path), fields, notFound, sent);
     if (notFound) {
         response.setStatus(404, "Not found");
         answer = failure(QStringLiteral("Not found"));
+    }
+    if (sent) {
+        const int timeout = printClient->jobTimeout();
+        locker.unlock();
+        if (!sent->waitForOutcome(timeout)) {
+            answer = failure(QStringLiteral("Error printing job"));
+            answer.insert(QStringLiteral("reason"), sent->reason());
+        }
     }
     writeAnswer(answer);
 }
 
 void PrintClientRequestHandler::route(QJsonObject& response, const QString& requestPath,
-                                      const Fields& fields, bool& notFound)
+                                      const Fields& fields, bool& notFound,
+                                      std::unique_ptr<PrintJob>& sent)
 {
     // Each route is also reached with one trailing "/", and by no other variant.
     QString path = requestPath;
@@ -210,9 +220,10 @@ void PrintClientRequestHandler::route(QJsonObject& response, const QString& requ
         getPrinterStatus(response, fields.printer);
     } else if (path == QLatin1String("/sendJob")) {
         if (fields.jsonMode) {
-            sendJob(response, fields.printer, fields.body.value(QStringLiteral("job")).toArray());
+            sendJob(response, fields.printer, fields.body.value(QStringLiteral("job")).toArray(),
+                    sent);
         } else {
-            sendJob(response, fields.printer, wholeText(fields.jobParameter));
+            sendJob(response, fields.printer, wholeText(fields.jobParameter), sent);
         }
     } else if (path == QLatin1String("/setNotificationOrder")) {
         setNotificationOrder(response,
@@ -322,7 +333,8 @@ void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString 
     response.insert(QStringLiteral("device"), printClient->device());
 }
 
-void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QJsonArray job)
+void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QJsonArray job,
+                                        std::unique_ptr<PrintJob>& sent)
 {
     // Holding the printer keeps it alive for the job, even if its queue goes meanwhile.
     const PrinterPtr found = findPrinter(printClient, printer);
@@ -338,26 +350,28 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         response = failure(QStringLiteral("Job is empty"));
         return;
     }
-    PrintJob printJob(job, found->name(), printClient->compatibilityMode());
-    if (printJob.execute()) {
+    auto printJob = std::make_unique<PrintJob>(job, found->name(), printClient->compatibilityMode());
+    if (printJob->execute()) {
         response.insert(QStringLiteral("status"), true);
         response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
+        sent = std::move(printJob);
     } else {
         response = failure(QStringLiteral("Error printing job"));
-        if (!printJob.reason().isEmpty()) {
-            response.insert(QStringLiteral("reason"), printJob.reason());
+        if (!printJob->reason().isEmpty()) {
+            response.insert(QStringLiteral("reason"), printJob->reason());
         }
     }
 }
 
-void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QString job)
+void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QString job,
+                                        std::unique_ptr<PrintJob>& sent)
 {
     const QJsonDocument document = QJsonDocument::fromJson(job.toUtf8());
     if (!document.isArray()) {
         response = failure(QStringLiteral("Job with incorrect format"));
         return;
     }
-    sendJob(response, printer, document.array());
+    sendJob(response, printer, document.array(), sent);
 }
 
 void PrintClientRequestHandler::setNotificationOrder(QJsonObject& response,

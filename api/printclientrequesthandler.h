@@ -8,7 +8,10 @@
 #include <QMutex>
 #include <QString>
 
+#include <memory>
+
 class PrintClient;
+class PrintJob;
 class Tpa;
 
 /**
@@ -36,8 +39,15 @@ public:
 
     void getPrinters(QJsonObject& response);
     void getPrinterStatus(QJsonObject& response, QString printer);
-    void sendJob(QJsonObject& response, QString printer, QJsonArray job);
-    void sendJob(QJsonObject& response, QString printer, QString job);
+    /**
+     * Sends the job's bytes to the queue. When they all went, the job is handed back in
+     * sent: its outcome is waited for after the API's lock is let go, so that a printer that
+     * is slow or off holds nobody else.
+     */
+    void sendJob(QJsonObject& response, QString printer, QJsonArray job,
+                 std::unique_ptr<PrintJob>& sent);
+    void sendJob(QJsonObject& response, QString printer, QString job,
+                 std::unique_ptr<PrintJob>& sent);
     void setNotificationOrder(QJsonObject& response, QJsonObject notification);
     void getStatus(QJsonObject& response, bool withNotifications);
 
@@ -59,7 +69,8 @@ public slots:
 
 private:
     struct Fields;
-    void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound);
+    void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound,
+               std::unique_ptr<PrintJob>& sent);
     /** Looks a terminal up for a command; fills the failure answer and returns null if none. */
     QSharedPointer<Tpa> usableTpa(QJsonObject& response, const QString& tpaPort);
     template<typename Command>

@@ -99,6 +99,7 @@ void PrintClient::readSettings()
     }
 
     setCompatibilityMode(settings.value(QStringLiteral("compatibilityMode"), false).toBool());
+    m_jobTimeout = 1000 * qBound(1, settings.value(QStringLiteral("jobTimeout"), 10).toInt(), 600);
 
     m_licenseAccepted = settings.value(QStringLiteral("licenseAccepted"), false).toBool();
     setLicenseAccepted(m_licenseAccepted);

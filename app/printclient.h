@@ -94,6 +94,11 @@ public:
     void setSecurityKey(const QString& securityKey);
     bool compatibilityMode() const;
     void setCompatibilityMode(bool compatibilityMode);
+    /**
+     * How long a sent job may take to print before it is cancelled and reported failed, in
+     * ms: the setting "jobTimeout" in seconds (default 10), read at start.
+     */
+    int jobTimeout() const { return m_jobTimeout; }
     QString message() const;
     void setMessage(const QString& message);
     bool isDebugMode() const;
@@ -258,6 +263,7 @@ private:
     bool serverReceived = false;
     bool started = false;
     bool m_licenseAccepted = false;
+    int m_jobTimeout = 10'000;
     bool m_serverActive = false;
     QString m_securityKey;
     bool m_compatibilityMode = false;

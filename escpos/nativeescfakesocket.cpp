@@ -1,13 +1,127 @@
 #include "nativeescfakesocket.h"
 
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QThread>
+#include <QUrl>
+
+#include <vector>
+
 #include <cups/cups.h>
 
 namespace {
 // The job and document title the print system shows for every job of the connector.
 const char jobTitle[] = "PRN COMMNAD";
+
+// One IPP request for a few attributes of a job or queue; null when the print system did
+// not answer it. The caller frees the answer.
+ipp_t* askFor(ipp_op_t operation, const char* uriName, const QByteArray& uri,
+              std::initializer_list<const char*> attributes)
+{
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    const std::vector<const char*> names(attributes);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(names.size()), nullptr, names.data());
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (answer && ippGetStatusCode(answer) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        ippDelete(answer);
+        return nullptr;
+    }
+    return answer;
+}
+
+// Subscribes to the ends of the queue's jobs, before a job's document is sent so that its end
+// cannot be missed. A job's own subscription would not do: the scheduler drops it with the
+// job, and one that keeps no job history forgets a finished job at once. The lease ends it
+// should the program stop before it cancels it. 0 when the print system offers none.
+int subscribeToJobs(const QByteArray& printerUri)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 printerUri.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                 "ippget");
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
+                 "job-completed");
+    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", 900);
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    const int id =
+        ippGetInteger(ippFindAttribute(answer, "notify-subscription-id", IPP_TAG_INTEGER), 0);
+    ippDelete(answer);
+    return id;
+}
+
+// Whether the end event of the job arrived, with the job's last state and reasons.
+bool jobEnded(int subscriptionId, int jobId, int* state, QString* reasons)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_NOTIFICATIONS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
+                  subscriptionId);
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    // Each event is a group of its own; the first attribute of the next one has no name.
+    bool ended = false;
+    int eventJob = 0;
+    int eventState = 0;
+    QStringList eventReasons;
+    for (ipp_attribute_t* a = ippFirstAttribute(answer); !ended; a = ippNextAttribute(answer)) {
+        if (!a || !ippGetName(a) || ippGetGroupTag(a) != IPP_TAG_EVENT_NOTIFICATION) {
+            if (eventJob == jobId && eventState > 0) {
+                *state = eventState;
+                *reasons = eventReasons.join(QLatin1Char(','));
+                ended = true;
+            }
+            eventJob = eventState = 0;
+            eventReasons.clear();
+            if (!a)
+                break;
+            continue;
+        }
+        const char* name = ippGetName(a);
+        if (qstrcmp(name, "notify-job-id") == 0) {
+            eventJob = ippGetInteger(a, 0);
+        } else if (qstrcmp(name, "job-state") == 0) {
+            eventState = ippGetInteger(a, 0);
+        } else if (qstrcmp(name, "job-state-reasons") == 0) {
+            for (int i = 0; i < ippGetCount(a); ++i) {
+                const QString reason = QString::fromUtf8(ippGetString(a, i, nullptr));
+                if (reason != QLatin1String("none"))
+                    eventReasons.append(reason);
+            }
+        }
+    }
+    ippDelete(answer);
+    return ended;
+}
+
+QString reasonsOf(ipp_t* answer, const char* name)
+{
+    QStringList reasons;
+    ipp_attribute_t* attribute = ippFindAttribute(answer, name, IPP_TAG_KEYWORD);
+    for (int i = 0; i < ippGetCount(attribute); ++i) {
+        const QString reason = QString::fromUtf8(ippGetString(attribute, i, nullptr));
+        if (reason != QLatin1String("none"))
+            reasons.append(reason);
+    }
+    return reasons.join(QLatin1Char(','));
+}
 } // namespace
 
 NativeESCFakeSocket::NativeESCFakeSocket(QObject* parent) : QIODevice(parent) {}
+
+NativeESCFakeSocket::~NativeESCFakeSocket()
+{
+    endSubscription();
+}
 
 bool NativeESCFakeSocket::connectToDevice(const QString& printerName)
 {
@@ -21,8 +135,10 @@ bool NativeESCFakeSocket::connectToDevice(const QString& printerName)
         dest ? cupsGetOption("printer-state", dest->num_options, dest->options) : nullptr;
     const bool stopped = state && qstrcmp(state, "3") != 0 && qstrcmp(state, "4") != 0;
     cupsFreeDests(dest ? 1 : 0, dest);
-    if (stopped)
+    if (stopped) {
+        refusedBecause = QStringLiteral("printer-stopped");
         return false;
+    }
     connected = true;
     QIODevice::open(QIODevice::ReadWrite);
     return true;
@@ -34,11 +150,19 @@ bool NativeESCFakeSocket::startJobRequested()
 {
     const QByteArray name = printerName.toLocal8Bit();
     const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, name.constData(), jobTitle, 0, nullptr);
-    if (id < 1)
+    if (id < 1) {
+        refusedBecause = QString::fromUtf8(ippErrorString(cupsLastError()));
         return false;
+    }
+    // Between creating the job and opening its document: the document's request holds the
+    // connection until it is finished.
+    endSubscription();
+    subscriptionId =
+        subscribeToJobs("ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName));
     const http_status_t status =
         cupsStartDocument(CUPS_HTTP_DEFAULT, name.constData(), id, jobTitle, CUPS_FORMAT_RAW, 1);
     if (status != HTTP_STATUS_CONTINUE) {
+        refusedBecause = QString::fromUtf8(ippErrorString(cupsLastError()));
         // A job without a document would wait on the queue until the scheduler gives up.
         cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), id, 0);
         return false;
@@ -63,9 +187,14 @@ bool NativeESCFakeSocket::endJobRequested()
         // The print system refuses a document without data and would keep the job waiting
         // for one; with nothing to print, nothing is lost.
         cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), jobId, 0);
+        jobId = 0;
         return true;
     }
-    return status <= IPP_STATUS_OK_EVENTS_COMPLETE;
+    if (status > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        refusedBecause = QString::fromUtf8(ippErrorString(status));
+        return false;
+    }
+    return true;
 }
 
 void NativeESCFakeSocket::close()
@@ -110,9 +239,98 @@ qint64 NativeESCFakeSocket::writeData(const char* data, qint64 len)
     // The print system refused the data: close the request so the connection is usable
     // again; the job is over. What reached the queue is part of a receipt, or nothing at all
     // (a job that would wait for its document for ever): it is cancelled, not printed.
+    refusedBecause = QString::fromUtf8(ippErrorString(cupsLastError()));
     const QByteArray name = printerName.toLocal8Bit();
     cupsFinishDocument(CUPS_HTTP_DEFAULT, name.constData());
     cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), jobId, 0);
     writeFailed = true;
     return 0;
+}
+
+NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
+{
+    const QByteArray name = printerName.toLocal8Bit();
+    const QByteArray jobUri = "ipp://localhost/jobs/" + QByteArray::number(jobId);
+    const QByteArray printerUri =
+        "ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName);
+    QElapsedTimer clock;
+    clock.start();
+    // A printer that is there takes a few milliseconds to take a receipt: look often at
+    // first, then less often while a slow one works.
+    int pause = 2;
+    int lateEnds = 0;
+    Outcome outcome;
+    for (;;) {
+        // The job's end comes from its event: a scheduler that keeps no job history forgets
+        // a finished job at once, printed or not. While it runs, its record tells how.
+        int state = 0;
+        QString reasons;
+        if (!(subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons))) {
+            ipp_t* job = askFor(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", jobUri,
+                                {"job-state", "job-state-reasons"});
+            state = ippGetInteger(ippFindAttribute(job, "job-state", IPP_TAG_ENUM), 0);
+            reasons = reasonsOf(job, "job-state-reasons");
+            const bool known = job != nullptr;
+            ippDelete(job);
+            // Ended and forgotten between the two questions: its event tells how.
+            if (!known && !(subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons))) {
+                outcome.reason = QString::fromUtf8(ippErrorString(cupsLastError()));
+                break;
+            }
+        }
+        if (state == IPP_JSTATE_COMPLETED) {
+            outcome.printed = true;
+            break;
+        }
+        if (state == IPP_JSTATE_CANCELED || state == IPP_JSTATE_ABORTED) {
+            outcome.reason = reasons.isEmpty() ? QStringLiteral("job-canceled") : reasons;
+            break;
+        }
+        QString stopReason;
+        if (state == IPP_JSTATE_STOPPED) {
+            stopReason = reasons.isEmpty() ? QStringLiteral("job-stopped") : reasons;
+        } else if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_HELD) {
+            // A job waiting on a stopped queue would print whenever someone starts it again.
+            ipp_t* printer = askFor(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", printerUri,
+                                    {"printer-state"});
+            if (printer &&
+                ippGetInteger(ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM), 0) ==
+                    IPP_PSTATE_STOPPED)
+                stopReason = QStringLiteral("printer-stopped");
+            ippDelete(printer);
+        }
+        if (stopReason.isEmpty() && clock.elapsed() >= timeoutMs)
+            stopReason = QStringLiteral("timeout");
+        if (!stopReason.isEmpty()) {
+            // A job that ended just now cannot be cancelled: its end is looked up again.
+            if (cupsCancelJob2(CUPS_HTTP_DEFAULT, name.constData(), jobId, 0) ==
+                    IPP_STATUS_ERROR_NOT_POSSIBLE &&
+                ++lateEnds < 3)
+                continue;
+            outcome.reason = stopReason;
+            break;
+        }
+        QThread::msleep(ulong(qMin<qint64>(pause, qMax<qint64>(1, timeoutMs - clock.elapsed()))));
+        pause = qMin(pause * 2, 100);
+    }
+    endSubscription();
+    if (!outcome.printed)
+        qWarning().noquote() << "print job" << jobId << "on" << printerName
+                             << "not printed:" << outcome.reason;
+    return outcome;
+}
+
+void NativeESCFakeSocket::endSubscription()
+{
+    if (subscriptionId < 1)
+        return;
+    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                  subscriptionId);
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    subscriptionId = 0;
 }

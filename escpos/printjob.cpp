@@ -52,8 +52,11 @@ bool PrintJob::execute()
 {
     // The first write creates the print system's job: it refuses a document without data, and
     // a job created with nothing to print would stay on the queue, never completed.
-    if (!outputDevice->connectToDevice(printerName))
+    failureReason.clear();
+    if (!outputDevice->connectToDevice(printerName)) {
+        failureReason = outputDevice->refusal();
         return false;
+    }
 
     if (!compatibilityMode)
         setDefaultPrinterSettings();
@@ -67,10 +70,24 @@ bool PrintJob::execute()
     }
     flush();
 
-    if (!outputDevice->jobStarted())
-        return !writeFailed; // nothing to print, or the job could not be created
-    const bool finished = outputDevice->endJobRequested();
-    return finished && !writeFailed;
+    if (!outputDevice->jobStarted()) {
+        // nothing to print, or the job could not be created
+        failureReason = outputDevice->refusal();
+        return !writeFailed;
+    }
+    const bool finished = outputDevice->endJobRequested() && !writeFailed;
+    if (!finished)
+        failureReason = outputDevice->refusal();
+    return finished;
+}
+
+bool PrintJob::waitForOutcome(int timeoutMs)
+{
+    if (!outputDevice->jobSent())
+        return true;
+    const NativeESCFakeSocket::Outcome outcome = outputDevice->waitForOutcome(timeoutMs);
+    failureReason = outcome.reason;
+    return outcome.printed;
 }
 
 void PrintJob::runCommand(const QJsonObject& command)

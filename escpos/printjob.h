@@ -33,6 +33,10 @@ public:
     // Why the last execute() failed, in words for the web application's developer: the
     // print system's reason or the job's own fault. Empty after a success.
     QString reason() const { return failureReason; }
+    // After a successful execute(): follows the job until the print system printed it, and
+    // cancels it when it did not within timeoutMs (see NativeESCFakeSocket::waitForOutcome).
+    // True for a job that had nothing to print.
+    bool waitForOutcome(int timeoutMs);
 
     void setSettings(const QJsonObject& settings);
     void setTextDouble(const QJsonObject& data);

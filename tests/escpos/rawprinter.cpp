@@ -16,13 +16,41 @@ std::atomic<int> queueCounter{0};
 
 RawPrinter::RawPrinter(QObject* parent) : QObject(parent)
 {
-    connect(&listener, &QTcpServer::newConnection, this, &RawPrinter::accept);
+    connect(&listener, &QTcpServer::newConnection, &listener, [this] { accept(); });
+    listener.moveToThread(&thread);
+    thread.start();
 }
 
 RawPrinter::~RawPrinter()
 {
     if (!name.isEmpty())
         runTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+    QMetaObject::invokeMethod(
+        &listener,
+        [this] {
+            listener.close();
+            qDeleteAll(buffers.keys());
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+}
+
+void RawPrinter::refuseConnections()
+{
+    QMetaObject::invokeMethod(&listener, [this] { listener.close(); }, Qt::BlockingQueuedConnection);
+}
+
+void RawPrinter::ignoreConnections()
+{
+    QMetaObject::invokeMethod(&listener, [this] { listener.pauseAccepting(); },
+                              Qt::BlockingQueuedConnection);
+}
+
+QList<QByteArray> RawPrinter::jobs() const
+{
+    QMutexLocker locker(&lock);
+    return received;
 }
 
 QString RawPrinter::server()
@@ -55,7 +83,11 @@ bool RawPrinter::create()
                                    "starts the sandboxed scheduler");
         return false;
     }
-    if (!listener.listen(QHostAddress::LocalHost)) {
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        &listener, [&] { listening = listener.listen(QHostAddress::LocalHost); },
+        Qt::BlockingQueuedConnection);
+    if (!listening) {
         lastError = listener.errorString();
         return false;
     }
@@ -82,27 +114,29 @@ bool RawPrinter::disable()
 bool RawPrinter::waitForJobs(int count, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (received.size() < count && !deadline.hasExpired())
+    while (jobs().size() < count && !deadline.hasExpired())
         QTest::qWait(20);
-    return received.size() >= count;
+    return jobs().size() >= count;
 }
 
 void RawPrinter::accept()
 {
     while (QTcpSocket* socket = listener.nextPendingConnection()) {
         buffers.insert(socket, QByteArray());
-        connect(socket, &QTcpSocket::readyRead, this,
+        connect(socket, &QTcpSocket::readyRead, socket,
                 [this, socket] { buffers[socket].append(socket->readAll()); });
         // The backend shuts its side down when the job is sent and waits for the printer to
         // close the connection.
         auto finish = [this, socket] {
             if (!buffers.contains(socket))
                 return;
-            received.append(buffers.take(socket) + socket->readAll());
+            const QByteArray job = buffers.take(socket) + socket->readAll();
+            QMutexLocker locker(&lock);
+            received.append(job);
             socket->disconnectFromHost();
             socket->deleteLater();
         };
-        connect(socket, &QTcpSocket::readChannelFinished, this, finish);
-        connect(socket, &QTcpSocket::disconnected, this, finish);
+        connect(socket, &QTcpSocket::readChannelFinished, socket, finish);
+        connect(socket, &QTcpSocket::disconnected, socket, finish);
     }
 }

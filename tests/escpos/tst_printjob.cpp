@@ -424,6 +424,56 @@ private slots:
                      qPrintable(pending));
     }
 
+    void outcomes_data()
+    {
+        QTest::addColumn<QString>("printer");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("printed") << "there" << true << "";
+        QTest::newRow("port refuses") << "unplugged" << true << "timeout";
+        QTest::newRow("never reads nor closes") << "silent" << true << "timeout";
+        QTest::newRow("queue stopped") << "stopped" << false << "printer-stopped";
+        QTest::newRow("queue stopped while the job waits")
+            << "stopped later" << true << "printer-stopped";
+        QTest::newRow("queue not accepting")
+            << "rejecting" << false << "server-error-not-accepting-jobs";
+    }
+
+    // A job is reported printed only once the print system completed it; one that did not
+    // print within the bound is cancelled and never prints later.
+    void outcomes()
+    {
+        QFETCH(QString, printer);
+        QFETCH(bool, sent);
+        QFETCH(QString, reason);
+        RawPrinter queue;
+        QVERIFY2(queue.create(), qPrintable(queue.error()));
+        if (printer == "unplugged" || printer == "stopped later")
+            queue.refuseConnections();
+        else if (printer == "silent")
+            queue.ignoreConnections();
+        else if (printer == "stopped")
+            QVERIFY(queue.disable());
+        else if (printer == "rejecting")
+            QVERIFY(RawPrinter::runTool("cupsreject", {queue.queueName()}));
+        PrintJob job(parse(R"([{"op":"text","data":"total 1,50\n"}])"), queue.queueName(), false);
+        QCOMPARE(job.execute(), sent);
+        if (printer == "stopped later")
+            QVERIFY(queue.disable());
+        if (sent) {
+            const int bound = 2000;
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY2(job.waitForOutcome(bound) == reason.isEmpty(), qPrintable(job.reason()));
+            QVERIFY(clock.elapsed() < bound + 1000);
+        }
+        QCOMPARE(job.reason(), reason);
+        QString pending = "?";
+        QTRY_VERIFY2(RawPrinter::runTool("lpstat", {"-o", queue.queueName()}, &pending) &&
+                         pending.isEmpty(),
+                     qPrintable(pending));
+    }
+
     void failuresFailTheJob_data()
     {
         QTest::addColumn<QString>("failure");
