@@ -326,6 +326,9 @@ void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString 
     if (found) {
         response.insert(QStringLiteral("status"), true);
         response.insert(QStringLiteral("data"), found->state());
+        response.insert(QStringLiteral("state"), found->stateName());
+        response.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(found->reasons()));
+        response.insert(QStringLiteral("accepting"), found->accepting());
     } else {
         response = failure(QStringLiteral("Printer not found"));
     }
@@ -350,7 +353,8 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         response = failure(QStringLiteral("Job is empty"));
         return;
     }
-    auto printJob = std::make_unique<PrintJob>(job, found->name(), printClient->compatibilityMode());
+    auto printJob =
+        std::make_unique<PrintJob>(job, found->name(), printClient->compatibilityMode());
     if (printJob->execute()) {
         response.insert(QStringLiteral("status"), true);
         response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));

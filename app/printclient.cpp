@@ -166,6 +166,8 @@ void PrintClient::setLicenseAccepted(bool accepted)
     connect(this, &PrintClient::requestPrinters, worker, &PrintClientThreaded::getPrinters);
     connect(this, &PrintClient::requestTpas, worker, &PrintClientThreaded::getTpas);
     connect(worker, &PrintClientThreaded::onGetPrinters, this, &PrintClient::onGetPrinters);
+    connect(worker, &PrintClientThreaded::onGetPrinterConditions, this,
+            &PrintClient::onGetPrinterConditions);
     connect(worker, &PrintClientThreaded::onGetTpas, this, &PrintClient::onGetTpas);
     connect(this, &PrintClient::requestServer, worker, &PrintClientThreaded::getServer);
     connect(worker, &PrintClientThreaded::onGetServer, this, &PrintClient::onGetServer);
@@ -571,6 +573,20 @@ void PrintClient::onGetPrinters(const QList<QPrinterInfo>& printers)
     emit fetchingChanged();
     checkStarted();
     printersTimer->start(printerRefreshInterval);
+}
+
+void PrintClient::onGetPrinterConditions(const QList<PrinterCondition>& conditions,
+                                         bool reportsChanges)
+{
+    for (const PrinterPtr& printer : qAsConst(m_printers)) {
+        for (const PrinterCondition& condition : conditions) {
+            if (condition.name == printer->name()) {
+                printer->setCondition(condition.state, condition.reasons, condition.accepting);
+                break;
+            }
+        }
+    }
+    printersTimer->start(reportsChanges ? reportedPrinterRefreshInterval : printerRefreshInterval);
 }
 
 int PrintClient::tpaTypeFor(int vendorIdentifier) const

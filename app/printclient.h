@@ -2,6 +2,7 @@
 #define PRINTCLIENT_H
 
 #include "appconfig.h"
+#include "cupsmonitor.h"
 #include "httplistener.h"
 #include "notification.h"
 #include "printer.h"
@@ -68,6 +69,9 @@ class PrintClient : public QObject
 public:
     /** How often the lists are refreshed after each result, and the other periods. */
     static constexpr int printerRefreshInterval = 3000;
+    // While the print system reports its changes, the queues are listed again on each one,
+    // and otherwise only now and then.
+    static constexpr int reportedPrinterRefreshInterval = 60'000;
     static constexpr int tpaRefreshInterval = 30000;
     static constexpr int kickedInterval = 4000;
     static constexpr int showWindowPollInterval = 200;
@@ -231,6 +235,7 @@ public slots:
 private slots:
     void onGetIPAddresses(const QList<QHostAddress>& addresses);
     void onGetPrinters(const QList<QPrinterInfo>& printers);
+    void onGetPrinterConditions(const QList<PrinterCondition>& conditions, bool reportsChanges);
     void onGetTpas(const QList<QSerialPortInfo>& ports);
     void onGetServer(corvane::HttpListener* listener);
     void onTlsProblem(const QString& problem);

@@ -8,8 +8,12 @@
 #include <QFile>
 #include <QNetworkInterface>
 #include <QSettings>
+#include <QTimer>
 
-PrintClientThreaded::PrintClientThreaded(QObject* parent) : QObject(parent) {}
+PrintClientThreaded::PrintClientThreaded(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<QList<PrinterCondition>>();
+}
 
 PrintClientThreaded::~PrintClientThreaded()
 {
@@ -32,7 +36,19 @@ void PrintClientThreaded::getIPAddresses()
 
 void PrintClientThreaded::getPrinters()
 {
+    if (!cupsEvents) {
+        // Made in this object's thread, where the print system is asked.
+        cupsEvents = new QTimer(this);
+        connect(cupsEvents, &QTimer::timeout, this, [this] {
+            if (cups.changed()) {
+                getPrinters();
+            }
+        });
+        cupsEvents->start(cupsEventInterval);
+        cups.changed(); // subscribes
+    }
     emit onGetPrinters(QPrinterInfo::availablePrinters());
+    emit onGetPrinterConditions(CupsMonitor::conditions(), cups.subscribed());
 }
 
 void PrintClientThreaded::getTpas()

@@ -9,6 +9,10 @@
 #include <QPrinterInfo>
 #include <QSerialPortInfo>
 
+#include "cupsmonitor.h"
+
+class QTimer;
+
 class PrintClientRequestHandler;
 namespace corvane {
 class HttpListener;
@@ -29,6 +33,11 @@ public:
 signals:
     void onGetAddresses(QList<QHostAddress> addresses);
     void onGetPrinters(QList<QPrinterInfo> printers);
+    /**
+     * Follows every onGetPrinters: the queues' conditions, and whether the print system
+     * reports its changes (then the queues are listed again on each change).
+     */
+    void onGetPrinterConditions(QList<PrinterCondition> conditions, bool reportsChanges);
     void onGetTpas(QList<QSerialPortInfo> tpas);
     void onGetServer(corvane::HttpListener* server);
     /** After every look at the TLS material: why it is unusable, or empty. */
@@ -50,6 +59,9 @@ private:
     QPair<QString, QString> tlsFiles();
 
     QByteArray servedChain; // the chain the listener's pool loaded
+    CupsMonitor cups;
+    QTimer* cupsEvents = nullptr;
+    static constexpr int cupsEventInterval = 2000; // ms between looks at the printer events
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "printer.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QMutexLocker>
 #include <QPrinter>
 
@@ -42,6 +43,42 @@ void Printer::updateInfo(const QPrinterInfo& newInfo)
     if (stored != m_available) {
         setAvailable(stored);
     }
+}
+
+void Printer::setCondition(const QString& state, const QStringList& reasons, bool accepting)
+{
+    {
+        QMutexLocker locker(&infoLock);
+        if (state == m_state && reasons == m_reasons && accepting == m_accepting) {
+            return;
+        }
+        m_state = state;
+        m_reasons = reasons;
+        m_accepting = accepting;
+    }
+    qInfo().noquote() << "printer" << name() << "is" << state
+                      << (accepting ? "and accepts jobs" : "and refuses jobs")
+                      << (reasons.isEmpty() ? QStringLiteral("")
+                                            : QStringLiteral("(%1)").arg(reasons.join(", ")));
+    emit conditionChanged();
+}
+
+QString Printer::stateName() const
+{
+    QMutexLocker locker(&infoLock);
+    return m_state;
+}
+
+QStringList Printer::reasons() const
+{
+    QMutexLocker locker(&infoLock);
+    return m_reasons;
+}
+
+bool Printer::accepting() const
+{
+    QMutexLocker locker(&infoLock);
+    return m_accepting;
 }
 
 bool Printer::available() const

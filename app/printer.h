@@ -6,6 +6,7 @@
 #include <QPrinterInfo>
 #include <QSettings>
 #include <QSharedPointer>
+#include <QStringList>
 #include <atomic>
 
 /**
@@ -19,6 +20,7 @@ class Printer : public QObject
     Q_PROPERTY(QString name READ name NOTIFY nameChanged)
     Q_PROPERTY(bool state READ state NOTIFY stateChanged)
     Q_PROPERTY(bool available READ available WRITE setAvailable NOTIFY availableChanged)
+    Q_PROPERTY(QStringList reasons READ reasons NOTIFY conditionChanged)
 
 public:
     explicit Printer(const QPrinterInfo& info = QPrinterInfo(), QObject* parent = nullptr);
@@ -36,6 +38,16 @@ public:
      */
     void updateInfo(const QPrinterInfo& newInfo);
 
+    /**
+     * The print system's condition of the queue: "idle", "processing" or "stopped" (empty
+     * until it is known), its printer-state-reasons (say "media-empty", "door-open",
+     * "offline-report") and whether it accepts jobs. A change is logged.
+     */
+    void setCondition(const QString& state, const QStringList& reasons, bool accepting);
+    QString stateName() const;
+    QStringList reasons() const;
+    bool accepting() const;
+
     /** Base64 of the SHA-1 of the queue name in Latin-1: the printer's settings identity. */
     QString getHash() const;
     static QString hashFor(const QString& queueName);
@@ -44,6 +56,7 @@ signals:
     void nameChanged(QString);
     void stateChanged(bool);
     void availableChanged(bool);
+    void conditionChanged();
 
 private slots:
     void persistAvailability();
@@ -51,6 +64,9 @@ private slots:
 private:
     mutable QMutex infoLock; // the record is replaced in the main thread, read by the API's
     QPrinterInfo info;
+    QString m_state;
+    QStringList m_reasons;
+    bool m_accepting = true;
     std::atomic<bool> m_available{false};
     QSettings settings;
 };

@@ -273,7 +273,8 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
             const bool known = job != nullptr;
             ippDelete(job);
             // Ended and forgotten between the two questions: its event tells how.
-            if (!known && !(subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons))) {
+            if (!known &&
+                !(subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons))) {
                 outcome.reason = QString::fromUtf8(ippErrorString(cupsLastError()));
                 break;
             }
@@ -291,11 +292,10 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
             stopReason = reasons.isEmpty() ? QStringLiteral("job-stopped") : reasons;
         } else if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_HELD) {
             // A job waiting on a stopped queue would print whenever someone starts it again.
-            ipp_t* printer = askFor(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", printerUri,
-                                    {"printer-state"});
-            if (printer &&
-                ippGetInteger(ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM), 0) ==
-                    IPP_PSTATE_STOPPED)
+            ipp_t* printer =
+                askFor(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", printerUri, {"printer-state"});
+            if (printer && ippGetInteger(ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM),
+                                         0) == IPP_PSTATE_STOPPED)
                 stopReason = QStringLiteral("printer-stopped");
             ippDelete(printer);
         }

@@ -123,6 +123,7 @@ private slots:
         settings.clear();
         settings.setValue("licenseAccepted", true);
         settings.setValue("securityKey", QString::fromLatin1(key));
+        settings.setValue("jobTimeout", 2);
         settings.setValue("printers/" + Printer::hashFor(shopPrinter->queueName()), true);
         settings.setValue("printers/" + Printer::hashFor(stoppedPrinter->queueName()), true);
         settings.sync();
@@ -329,10 +330,30 @@ private slots:
         const auto status = [this](const QString& name) {
             return json(get("/getPrinterStatus?printer=" + name.toUtf8()));
         };
-        QCOMPARE(status(shopPrinter->queueName()),
-                 (QJsonObject{
-                     {"status", true}, {"data", true}, {"version", "424"}, {"device", "desktop"}}));
-        QCOMPARE(status(stoppedPrinter->queueName()).value("data"), QJsonValue(false));
+        QCOMPARE(status(shopPrinter->queueName()), (QJsonObject{{"status", true},
+                                                                {"data", true},
+                                                                {"version", "424"},
+                                                                {"device", "desktop"},
+                                                                {"state", "idle"},
+                                                                {"reasons", QJsonArray()},
+                                                                {"accepting", true}}));
+        const QJsonObject stopped = status(stoppedPrinter->queueName());
+        QCOMPARE(stopped.value("data"), QJsonValue(false));
+        QCOMPARE(stopped.value("state"), QJsonValue("stopped"));
+        QCOMPARE(stopped.value("reasons"), QJsonValue(QJsonArray{"paused"}));
+
+        // A driver's report reaches the answer and the printer row without a refresh asked for.
+        QVERIFY(shopPrinter->setReasons({"media-empty-error", "media-empty-warning"}));
+        QTRY_COMPARE(status(shopPrinter->queueName()).value("reasons"),
+                     QJsonValue(QJsonArray{"media-empty"}));
+        PrinterPtr row;
+        for (const PrinterPtr& printer : client->printerList())
+            if (printer->name() == shopPrinter->queueName())
+                row = printer;
+        QVERIFY(row);
+        QCOMPARE(row->reasons(), QStringList{"media-empty"});
+        QVERIFY(shopPrinter->setReasons({"none"}));
+        QTRY_COMPARE(row->reasons(), QStringList());
         for (const QString& missing : {hiddenPrinter->queueName(), QString("nothing"), QString()}) {
             QCOMPARE(status(missing), (QJsonObject{{"status", false},
                                                    {"error", "Printer not found"},
@@ -520,6 +541,35 @@ private slots:
         QVERIFY2(answered.second >= 1000,
                  "the status request was answered while the print job was still running");
         QVERIFY(printed.second >= 1000);
+    }
+
+    // A printer that is off fails its job after the bound, with the job cancelled, and
+    // holds up nobody else meanwhile.
+    void aPrinterThatIsOffHoldsNobody()
+    {
+        RawPrinter off;
+        QVERIFY2(off.create(), qPrintable(off.error()));
+        off.refuseConnections();
+        QSettings().setValue("printers/" + Printer::hashFor(off.queueName()), true);
+        client->updatePrinters();
+        QTRY_VERIFY(json(get("/getPrinters")).value("data").toArray().contains(off.queueName()));
+
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Total 3,20\n"}}};
+        QElapsedTimer clock;
+        clock.start();
+        auto sent = std::async(std::launch::async, [&] {
+            return json(post("/sendJob", {{"printer", off.queueName()}, {"job", job}}));
+        });
+        QThread::msleep(300);
+        QCOMPARE(json(get("/getStatus")).value("data"), QJsonValue("Device online"));
+        QVERIFY(clock.elapsed() < 1500);
+        QCOMPARE(sent.get(),
+                 (QJsonObject{
+                     {"status", false}, {"error", "Error printing job"}, {"reason", "timeout"}}));
+        QVERIFY(clock.elapsed() >= 2000);
+        QString pending = "?";
+        QTRY_VERIFY(RawPrinter::runTool("lpstat", {"-o", off.queueName()}, &pending) &&
+                    pending.isEmpty());
     }
 };
 

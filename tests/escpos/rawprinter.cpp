@@ -9,6 +9,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <vector>
+
+#include <cups/cups.h>
 
 namespace {
 std::atomic<int> queueCounter{0};
@@ -38,13 +41,14 @@ RawPrinter::~RawPrinter()
 
 void RawPrinter::refuseConnections()
 {
-    QMetaObject::invokeMethod(&listener, [this] { listener.close(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &listener, [this] { listener.close(); }, Qt::BlockingQueuedConnection);
 }
 
 void RawPrinter::ignoreConnections()
 {
-    QMetaObject::invokeMethod(&listener, [this] { listener.pauseAccepting(); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &listener, [this] { listener.pauseAccepting(); }, Qt::BlockingQueuedConnection);
 }
 
 QList<QByteArray> RawPrinter::jobs() const
@@ -104,6 +108,27 @@ bool RawPrinter::create()
     }
     name = candidate;
     return true;
+}
+
+bool RawPrinter::setReasons(const QStringList& reasons)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    const QByteArray uri = "ipp://localhost/printers/" + name.toUtf8();
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    QList<QByteArray> values;
+    for (const QString& reason : reasons)
+        values.append(reason.toUtf8());
+    std::vector<const char*> pointers;
+    for (const QByteArray& value : values)
+        pointers.push_back(value.constData());
+    ippAddStrings(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "printer-state-reasons",
+                  int(pointers.size()), nullptr, pointers.data());
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/");
+    const bool done = answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+    ippDelete(answer);
+    return done;
 }
 
 bool RawPrinter::disable()

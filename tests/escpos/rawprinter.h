@@ -31,6 +31,8 @@ public:
     QString error() const { return lastError; }
 
     bool disable();
+    // Sets the queue's printer-state-reasons, as a driver reporting paper out would.
+    bool setReasons(const QStringList& reasons);
     // The device as an unplugged printer (connections refused) or as one that takes the
     // connection and never answers nor closes it.
     void refuseConnections();

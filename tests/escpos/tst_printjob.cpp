@@ -2,6 +2,7 @@
 // its conversions and defaults, the reset sequence around images, image sources, and failures
 // of the print system.
 
+#include "cupsmonitor.h"
 #include "cupsseam.h"
 #include "nativeescfakesocket.h"
 #include "printjob.h"
@@ -472,6 +473,40 @@ private slots:
         QTRY_VERIFY2(RawPrinter::runTool("lpstat", {"-o", queue.queueName()}, &pending) &&
                          pending.isEmpty(),
                      qPrintable(pending));
+    }
+
+    // The queue's condition as the scheduler reports it, and its change as an event.
+    void monitorSeesConditions()
+    {
+        RawPrinter queue;
+        QVERIFY2(queue.create(), qPrintable(queue.error()));
+        const auto condition = [&] {
+            const QList<PrinterCondition> all = CupsMonitor::conditions();
+            for (const PrinterCondition& one : all)
+                if (one.name == queue.queueName())
+                    return one;
+            return PrinterCondition();
+        };
+        CupsMonitor monitor;
+        // QTRY_VERIFY evaluates once more after success; the event is read only once.
+        bool seen = false;
+        const auto eventSeen = [&] { return seen = seen || monitor.changed(); };
+        QVERIFY(monitor.changed()); // nothing known before the subscription
+        QVERIFY(monitor.subscribed());
+        QVERIFY(!monitor.changed());
+        QCOMPARE(condition().state, QString("idle"));
+        QCOMPARE(condition().reasons, QStringList());
+
+        QVERIFY(queue.setReasons({"media-empty-error", "media-empty-warning", "door-open-report"}));
+        QTRY_VERIFY(eventSeen());
+        seen = false;
+        QCOMPARE(condition().reasons, QStringList({"media-empty", "door-open-report"}));
+        QVERIFY(queue.disable());
+        QVERIFY(RawPrinter::runTool("cupsreject", {queue.queueName()}));
+        QTRY_VERIFY(eventSeen());
+        QCOMPARE(condition().state, QString("stopped"));
+        QVERIFY(!condition().accepting);
+        QVERIFY(condition().reasons.contains("paused"));
     }
 
     void failuresFailTheJob_data()

@@ -1,0 +1,155 @@
+#include "cupsmonitor.h"
+
+#include <cups/cups.h>
+
+namespace {
+// A lost program's subscription goes away by itself; a running one is renewed by changed().
+constexpr int leaseSeconds = 3600;
+
+ipp_t* newRequest(ipp_op_t operation)
+{
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    return request;
+}
+
+bool succeeded(ipp_t* answer)
+{
+    return answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+} // namespace
+
+CupsMonitor::~CupsMonitor()
+{
+    unsubscribe();
+}
+
+QStringList CupsMonitor::tidyReasons(const QStringList& reasons)
+{
+    QStringList tidy;
+    for (QString reason : reasons) {
+        if (reason.endsWith(QLatin1String("-error")))
+            reason.chop(6);
+        else if (reason.endsWith(QLatin1String("-warning")))
+            reason.chop(8);
+        if (reason != QLatin1String("none") && !reason.isEmpty() && !tidy.contains(reason))
+            tidy.append(reason);
+    }
+    return tidy;
+}
+
+QList<PrinterCondition> CupsMonitor::conditions()
+{
+    ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
+    static const char* const wanted[] = {"printer-name", "printer-state", "printer-state-reasons",
+                                         "printer-is-accepting-jobs"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(sizeof wanted / sizeof *wanted), nullptr, wanted);
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    QList<PrinterCondition> list;
+    if (!succeeded(answer)) {
+        ippDelete(answer);
+        return list;
+    }
+    // One group per queue; a nameless attribute separates them.
+    PrinterCondition current;
+    QStringList reasons;
+    const auto finish = [&] {
+        if (!current.name.isEmpty()) {
+            current.reasons = tidyReasons(reasons);
+            list.append(current);
+        }
+        current = PrinterCondition();
+        reasons.clear();
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(answer); a; a = ippNextAttribute(answer)) {
+        const char* name = ippGetName(a);
+        if (!name || ippGetGroupTag(a) != IPP_TAG_PRINTER) {
+            finish();
+            continue;
+        }
+        if (qstrcmp(name, "printer-name") == 0) {
+            current.name = QString::fromUtf8(ippGetString(a, 0, nullptr));
+        } else if (qstrcmp(name, "printer-state") == 0) {
+            const int state = ippGetInteger(a, 0);
+            current.state = state == IPP_PSTATE_STOPPED      ? QStringLiteral("stopped")
+                            : state == IPP_PSTATE_PROCESSING ? QStringLiteral("processing")
+                                                             : QStringLiteral("idle");
+        } else if (qstrcmp(name, "printer-state-reasons") == 0) {
+            for (int i = 0; i < ippGetCount(a); ++i)
+                reasons.append(QString::fromUtf8(ippGetString(a, i, nullptr)));
+        } else if (qstrcmp(name, "printer-is-accepting-jobs") == 0) {
+            current.accepting = ippGetBoolean(a, 0);
+        }
+    }
+    finish();
+    ippDelete(answer);
+    return list;
+}
+
+bool CupsMonitor::changed()
+{
+    if (subscription > 0) {
+        ipp_t* request = newRequest(IPP_OP_GET_NOTIFICATIONS);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
+                      subscription);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
+                      nextSequence);
+        ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+        if (succeeded(answer)) {
+            bool any = false;
+            for (ipp_attribute_t* a =
+                     ippFindAttribute(answer, "notify-sequence-number", IPP_TAG_INTEGER);
+                 a; a = ippFindNextAttribute(answer, "notify-sequence-number", IPP_TAG_INTEGER)) {
+                nextSequence = qMax(nextSequence, ippGetInteger(a, 0) + 1);
+                any = true;
+            }
+            ippDelete(answer);
+            if (age.elapsed() > leaseSeconds * 500) {
+                ipp_t* renewal = newRequest(IPP_OP_RENEW_SUBSCRIPTION);
+                ippAddInteger(renewal, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                              subscription);
+                ippAddInteger(renewal, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER,
+                              "notify-lease-duration", leaseSeconds);
+                ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, renewal, "/"));
+                age.start();
+            }
+            return any;
+        }
+        ippDelete(answer);
+        subscription = 0; // gone with a restarted scheduler or an ended lease
+    }
+
+    ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                 "ippget");
+    static const char* const events[] = {"printer-state-changed", "printer-added",
+                                         "printer-deleted", "printer-modified"};
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                  int(sizeof events / sizeof *events), nullptr, events);
+    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  leaseSeconds);
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    subscription =
+        succeeded(answer)
+            ? ippGetInteger(ippFindAttribute(answer, "notify-subscription-id", IPP_TAG_INTEGER), 0)
+            : 0;
+    nextSequence = 1;
+    age.start();
+    ippDelete(answer);
+    return true;
+}
+
+void CupsMonitor::unsubscribe()
+{
+    if (subscription < 1)
+        return;
+    ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                  subscription);
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    subscription = 0;
+}

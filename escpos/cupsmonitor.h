@@ -1,0 +1,54 @@
+#ifndef CUPSMONITOR_H
+#define CUPSMONITOR_H
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// What the print system knows of one queue beyond its name.
+struct PrinterCondition
+{
+    QString name;
+    QString state;       // "idle", "processing" or "stopped"
+    QStringList reasons; // printer-state-reasons without "none" and without severity suffixes
+    bool accepting = true;
+};
+Q_DECLARE_METATYPE(PrinterCondition)
+Q_DECLARE_METATYPE(QList<PrinterCondition>)
+
+// Watches the print system's queues: their condition in one request, and a subscription to
+// the scheduler's printer events, so that the queues need only be listed again when
+// something changed. The scheduler keeps the events; they are fetched with one small request.
+// Not thread-safe: use it from one thread.
+class CupsMonitor
+{
+public:
+    CupsMonitor() = default;
+    ~CupsMonitor();
+    CupsMonitor(const CupsMonitor&) = delete;
+    CupsMonitor& operator=(const CupsMonitor&) = delete;
+
+    // Every queue's condition; empty when the print system does not answer.
+    static QList<PrinterCondition> conditions();
+    // printer-state-reasons as a person reads them: "media-empty-error" and
+    // "media-empty-warning" are both "media-empty"; "none" is no reason.
+    static QStringList tidyReasons(const QStringList& reasons);
+
+    // Whether the print system reported a printer event since the last look. True as well
+    // when there is no subscription yet or it was lost (the scheduler restarted, the lease
+    // ran out): it is made again, and what happened meanwhile is unknown.
+    bool changed();
+    // Whether the last look found a working subscription.
+    bool subscribed() const { return subscription > 0; }
+
+private:
+    void unsubscribe();
+
+    int subscription = 0;
+    int nextSequence = 1;
+    QElapsedTimer age; // since the lease was last set
+};
+
+#endif // CUPSMONITOR_H
