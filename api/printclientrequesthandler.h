@@ -18,8 +18,9 @@ class Tpa;
  * The connector's JSON API: CORS, the security key, routing and the endpoints for
  * printers, print jobs, status, notifications and payment terminals.
  *
- * service() runs on the HTTP server's connection threads, one request at a time: a
- * print job or terminal command holds every other request until it is done.
+ * service() runs on the HTTP server's connection threads, one request at a time: making
+ * and sending a print job or a terminal command holds every other request until it is done;
+ * waiting for a sent job's outcome holds nobody.
  */
 class PrintClientRequestHandler : public corvane::HttpRequestHandler
 {
