@@ -13,6 +13,8 @@ Item {
     property string offText
     property string activeText
     property string inactiveText
+    // What the device reports beyond on or off (say, out of paper), beside the badge.
+    property string note
     readonly property alias availableSwitch: availableSwitch
 
     signal nameClicked
@@ -36,6 +38,7 @@ Item {
     }
 
     Rectangle {
+        id: stateBadge
         objectName: "stateBadge"
         x: parent.width * 0.52
         anchors.verticalCenter: parent.verticalCenter
@@ -51,6 +54,19 @@ Item {
             color: row.deviceOn ? GlobalSettings.onBadgeText : GlobalSettings.offBadgeText
             text: row.deviceOn ? row.onText : row.offText
         }
+    }
+
+    CommonLabelRegular {
+        objectName: "stateNote"
+        anchors.left: stateBadge.right
+        anchors.leftMargin: 8
+        anchors.verticalCenter: parent.verticalCenter
+        width: parent.width * 0.74 - x - 8
+        elide: Text.ElideRight
+        font.pixelSize: 12
+        color: GlobalSettings.offBadgeText
+        text: row.note
+        visible: text !== ""
     }
 
     Row {

@@ -110,6 +110,17 @@ Item {
             verify(Qt.colorEqual(off.color, "#FFD9D9"))
             compare(off.children[0].text, "Desligado")
             verify(Qt.colorEqual(off.children[0].color, "#662A2A"))
+
+            // The print system's reasons beside the badge, the most pressing one.
+            var note = findChild(rowOf(screen, printer("Balcao_")), "stateNote")
+            var cases = [[[], ""], [["media-low", "media-empty"], "Sem papel"],
+                         [["door-open"], "Tampa aberta"], [["offline-report"], "Sem ligação"],
+                         [["connecting-to-device"], ""]]
+            for (var i = 0; i < cases.length; ++i) {
+                testSupport.setReasons(printer("Balcao_"), cases[i][0])
+                compare(note.text, cases[i][1])
+                compare(note.visible, cases[i][1] !== "")
+            }
         }
 
         function test_printer_name_copied_only_in_debug_mode() {

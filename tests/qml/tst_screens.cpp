@@ -39,6 +39,12 @@ public:
         return QStringLiteral("printers/") + Printer::hashFor(name);
     }
     Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
+    // A condition as the print system reports it (the path from CUPS has its own test), until
+    // the next report.
+    Q_INVOKABLE void setReasons(QObject* printer, const QStringList& reasons) const
+    {
+        qobject_cast<Printer*>(printer)->setCondition(QStringLiteral("idle"), reasons, true);
+    }
 
     // A terminal on a pseudo-terminal (no USB serial device here), on the controller's list
     // until its next refresh of the ports.
