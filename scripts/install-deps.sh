@@ -17,6 +17,8 @@ PACKAGES=(
     qml-module-qt-labs-platform qml-module-qttest qml-module-qtquick-templates2
     # print system
     cups cups-client cups-daemon libcups2-dev
+    # QR codes and barcodes, the preview's font, and a real decoder for the tests
+    libqrencode-dev libzint-dev fonts-dejavu-core zbar-tools
     # TLS material, headless display, benchmarks
     openssl ca-certificates xvfb xauth wrk nginx-light
     # the trust command (certutil), the package and its icons
