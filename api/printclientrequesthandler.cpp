@@ -49,6 +49,7 @@ struct PrintClientRequestHandler::Fields
     bool withNotifications = false;
     QByteArray jobParameter;
     QJsonObject notificationParameters;
+    int width = 576; // of the paper of a preview; 0 for a value that is none of the widths
 };
 
 PrintClientRequestHandler::PrintClientRequestHandler(QObject* parent) : HttpRequestHandler(parent)
@@ -113,6 +114,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
             fields.amount = stringMember(fields.body, "amount");
             fields.withNotifications =
                 fields.body.value(QStringLiteral("with_notifications")).toInt(0) > 0;
+            const QJsonValue width = fields.body.value(QStringLiteral("width"));
+            fields.width = width.isUndefined() ? 576 : width.isDouble() ? width.toInt(0) : 0;
         } else if (!body.isEmpty()) {
             answer = failure(QStringLiteral("Invalid Json"));
         }
@@ -129,6 +132,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         fields.withNotifications =
             request.getParameter("with_notifications").toInt(nullptr, 10) > 0;
         fields.jobParameter = request.getParameter("job");
+        const QByteArray width = request.getParameter("width");
+        fields.width = width.isEmpty() ? 576 : width.toInt(nullptr, 10);
         QJsonObject notification;
         for (const char* name : {"request_id", "terminal_id", "status_id"}) {
             notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
@@ -214,6 +219,17 @@ void PrintClientRequestHandler::route(QJsonObject& response, const QString& requ
         } else {
             sendJob(response, fields.printer, wholeText(fields.jobParameter));
         }
+    } else if (path == QLatin1String("/previewJob")) {
+        QJsonArray job = fields.body.value(QStringLiteral("job")).toArray();
+        if (!fields.jsonMode) {
+            const QJsonDocument document = QJsonDocument::fromJson(fields.jobParameter);
+            if (!document.isArray()) {
+                response = failure(QStringLiteral("Job with incorrect format"));
+                return;
+            }
+            job = document.array();
+        }
+        previewJob(response, job, fields.width);
     } else if (path == QLatin1String("/setNotificationOrder")) {
         setNotificationOrder(response,
                              fields.jsonMode ? fields.body : fields.notificationParameters);
@@ -358,6 +374,29 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         return;
     }
     sendJob(response, printer, document.array());
+}
+
+void PrintClientRequestHandler::previewJob(QJsonObject& response, const QJsonArray& job, int width)
+{
+    if (width != 576 && width != 384) {
+        response = failure(QStringLiteral("Width must be 576 or 384"));
+        return;
+    }
+    if (job.isEmpty()) {
+        response = failure(QStringLiteral("Job is empty"));
+        return;
+    }
+    // The same bytes a print would send: the same compatibility mode, the same commands.
+    PrintJob printJob(job, QString(), printClient->compatibilityMode());
+    QByteArray png;
+    if (!printJob.preview(width, &png)) {
+        response = failure(QStringLiteral("Error previewing job"));
+        response.insert(QStringLiteral("reason"), printJob.reason());
+        return;
+    }
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"),
+                    QString::fromLatin1("data:image/png;base64," + png.toBase64()));
 }
 
 void PrintClientRequestHandler::setNotificationOrder(QJsonObject& response,

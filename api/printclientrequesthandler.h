@@ -38,6 +38,8 @@ public:
     void getPrinterStatus(QJsonObject& response, QString printer);
     void sendJob(QJsonObject& response, QString printer, QJsonArray job);
     void sendJob(QJsonObject& response, QString printer, QString job);
+    /** The job drawn as printed on paper width dots wide (576 or 384), as a PNG data URI. */
+    void previewJob(QJsonObject& response, const QJsonArray& job, int width);
     void setNotificationOrder(QJsonObject& response, QJsonObject notification);
     void getStatus(QJsonObject& response, bool withNotifications);
 

@@ -2,6 +2,7 @@
 
 #include "esccodes.h"
 #include "escimagemanager.h"
+#include "escposrenderer.h"
 #include "esctools.h"
 #include "nativeescfakesocket.h"
 
@@ -73,6 +74,22 @@ bool PrintJob::collectBytes(QByteArray* bytes)
     captured = bytes;
     runCommands();
     captured = nullptr;
+    return true;
+}
+
+bool PrintJob::preview(int paperWidth, QByteArray* png)
+{
+    QByteArray bytes;
+    if (!collectBytes(&bytes))
+        return false;
+    ESCPOSRenderer renderer(paperWidth);
+    renderer.render(bytes);
+    if (renderer.tooLong()) {
+        failureReason = QStringLiteral("preview: the receipt is longer than %1 dots")
+                            .arg(ESCPOSRenderer::maxHeight);
+        return false;
+    }
+    *png = ESCPOSRenderer::toPng(renderer.image());
     return true;
 }
 

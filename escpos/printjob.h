@@ -33,6 +33,9 @@ public:
     // Runs the job without a print system: bytes receives exactly what execute() would send,
     // for a preview. False, with reason(), when a command is invalid.
     bool collectBytes(QByteArray* bytes);
+    // The receipt as a paperWidth dots wide printer would print these bytes, as a PNG. False,
+    // with reason(), when a command is invalid or the receipt is too long to draw.
+    bool preview(int paperWidth, QByteArray* png);
     // Why the last execute() failed, in words for the web application's developer: the
     // print system's reason or the job's own fault. Empty after a success.
     QString reason() const { return failureReason; }

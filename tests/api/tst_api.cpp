@@ -375,6 +375,73 @@ private slots:
                  QString("Job with incorrect format"));
     }
 
+    void previewsJobs_data()
+    {
+        QTest::addColumn<QJsonObject>("body");
+        QTest::addColumn<int>("width"); // of the picture, or 0 for the failure
+        QTest::addColumn<QJsonObject>("failure");
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Olá\n"}},
+                             QJsonObject{{"op", "qrcode"}, {"data", QJsonObject{{"data", "x"}}}}};
+        const auto refused = [](const char* error) {
+            return QJsonObject{{"status", false}, {"error", error}};
+        };
+        QTest::newRow("80 mm without a printer")
+            << QJsonObject{{"job", job}} << 576 << QJsonObject();
+        QTest::newRow("58 mm, the printer is not needed")
+            << QJsonObject{{"job", job}, {"width", 384}, {"printer", "nothing"}} << 384
+            << QJsonObject();
+        QTest::newRow("other width") << QJsonObject{{"job", job}, {"width", 512}} << 0
+                                     << refused("Width must be 576 or 384");
+        QTest::newRow("width as text") << QJsonObject{{"job", job}, {"width", "384"}} << 0
+                                       << refused("Width must be 576 or 384");
+        QTest::newRow("empty job")
+            << QJsonObject{{"job", QJsonArray()}} << 0 << refused("Job is empty");
+        QJsonObject invalid = refused("Error previewing job");
+        invalid.insert("reason", "barcode: EAN8 data must be 7 or 8 digits");
+        QTest::newRow("invalid barcode")
+            << QJsonObject{{"job", QJsonArray{QJsonObject{
+                                       {"op", "barcode"},
+                                       {"data", QJsonObject{{"type", "EAN8"}, {"data", "123"}}}}}}}
+            << 0 << invalid;
+    }
+    void previewsJobs()
+    {
+        QFETCH(QJsonObject, body);
+        QFETCH(int, width);
+        QFETCH(QJsonObject, failure);
+        const QJsonObject answer = json(post("/previewJob", body));
+        if (width == 0) {
+            QCOMPARE(answer, failure);
+            return;
+        }
+        QCOMPARE(answer.value("status"), QJsonValue(true));
+        const QString uri = answer.value("data").toString();
+        QVERIFY(uri.startsWith("data:image/png;base64,"));
+        const QImage picture =
+            QImage::fromData(QByteArray::fromBase64(uri.mid(22).toLatin1()), "PNG");
+        QCOMPARE(picture.width(), width);
+        QVERIFY(picture.height() > 100); // a line of text and a QR code
+        // The same job as parameters.
+        const QByteArray query = "/previewJob?width=" + QByteArray::number(width) + "&job=" +
+                                 QJsonDocument(body.value("job").toArray())
+                                     .toJson(QJsonDocument::Compact)
+                                     .toPercentEncoding();
+        QCOMPARE(json(get(query)).value("data").toString(), uri);
+    }
+
+    // A job with a command the printer cannot print sends nothing and says why.
+    void refusesInvalidJobsWithTheReason()
+    {
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Total\n"}},
+                             QJsonObject{{"op", "barcode"},
+                                         {"data", QJsonObject{{"type", "ITF"}, {"data", "123"}}}}};
+        QCOMPARE(json(post("/sendJob", {{"printer", shopPrinter->queueName()}, {"job", job}})),
+                 (QJsonObject{{"status", false},
+                              {"error", "Error printing job"},
+                              {"reason", "barcode: ITF data must be an even number of digits, 254 "
+                                         "at most"}}));
+    }
+
     void keepsNotifications()
     {
         const QJsonObject sent{{"request_id", 7},
