@@ -62,6 +62,9 @@ public slots:
 private:
     struct Fields;
     void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound);
+    /** Whether printer names the preview printer, and it is switched on. */
+    bool isPreviewPrinter(const QString& printer) const;
+    void sendPreviewJob(QJsonObject& response, const QJsonArray& job);
     /** Looks a terminal up for a command; fills the failure answer and returns null if none. */
     QSharedPointer<Tpa> usableTpa(QJsonObject& response, const QString& tpaPort);
     template<typename Command>

@@ -4,6 +4,7 @@
 #include "appconfig.h"
 #include "httplistener.h"
 #include "notification.h"
+#include "previewprinter.h"
 #include "printer.h"
 #include "tpa.h"
 
@@ -64,6 +65,7 @@ class PrintClient : public QObject
     Q_PROPERTY(bool listening READ listening NOTIFY serviceStateChanged)
     Q_PROPERTY(int listenPort READ listenPort NOTIFY serviceStateChanged)
     Q_PROPERTY(QString serviceProblem READ serviceProblem NOTIFY serviceStateChanged)
+    Q_PROPERTY(QObject* previewPrinter READ previewPrinterObject CONSTANT)
 
 public:
     /** How often the lists are refreshed after each result, and the other periods. */
@@ -126,6 +128,12 @@ public:
     void addNotification(Notification* notification);
 
     corvane::HttpListener* httpListener() const { return listener; }
+
+    /** The printer without hardware whose jobs become pictures (any thread may read it). */
+    PreviewPrinter* previewPrinter() const { return m_previewPrinter; }
+    QObject* previewPrinterObject() const { return m_previewPrinter; }
+    /** Prints the sample receipt on a printer of the list; testPrintFinished() tells how. */
+    Q_INVOKABLE void testPrint(const QString& printerName);
 
     /** Whether the API server accepts connections now, and on which port it does or would. */
     bool listening() const { return m_listening; }
@@ -217,6 +225,7 @@ signals:
     void fetchingChanged();
     void serviceStateChanged();
     void requestTlsRefresh();
+    void testPrintFinished(const QString& printerName, bool printed, const QString& reason);
 
 public slots:
     void clipboard(const QString& text);
@@ -283,6 +292,8 @@ private:
     int m_listenPort = AppConfig::apiPort();
     QString m_serviceProblem;
     QString tlsProblem;
+    PreviewPrinter* m_previewPrinter = nullptr;
+    class TestPrint* testPrints = nullptr;
 
     // Guards what the API's threads read: the lists, the key, the strings and flags
     // below, and the log lines.

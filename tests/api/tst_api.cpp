@@ -72,6 +72,7 @@ private:
     std::unique_ptr<RawPrinter> shopPrinter;    // switched on, usable
     std::unique_ptr<RawPrinter> hiddenPrinter;  // switched off by the user
     std::unique_ptr<RawPrinter> stoppedPrinter; // switched on, queue disabled
+    QTemporaryDir previewFolder;
     quint16 port = 0;
 
     /** Sends one raw request on its own connection from another thread and returns the answer. */
@@ -123,6 +124,7 @@ private slots:
         settings.clear();
         settings.setValue("licenseAccepted", true);
         settings.setValue("securityKey", QString::fromLatin1(key));
+        settings.setValue("previewFolder", previewFolder.path());
         settings.setValue("printers/" + Printer::hashFor(shopPrinter->queueName()), true);
         settings.setValue("printers/" + Printer::hashFor(stoppedPrinter->queueName()), true);
         settings.sync();
@@ -427,6 +429,35 @@ private slots:
                                      .toJson(QJsonDocument::Compact)
                                      .toPercentEncoding();
         QCOMPARE(json(get(query)).value("data").toString(), uri);
+    }
+
+    // Switched on, the preview printer is listed and saves each job as a picture in its folder.
+    void previewPrinterSavesJobsAsPictures()
+    {
+        const QString name = "Printarra Preview";
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Mesa 4\n"}}};
+        QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(name));
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", job}})).value("error"),
+                 QJsonValue("Printer not found"));
+
+        client->previewPrinter()->setAvailable(true);
+        QVERIFY(json(get("/getPrinters")).value("data").toArray().contains(name));
+        QCOMPARE(json(post("/getPrinterStatus", {{"printer", name}})).value("data"),
+                 QJsonValue(true));
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", job}})),
+                 (QJsonObject{{"status", true}, {"data", "Job completed successfully"}}));
+        const QJsonArray invalid{
+            QJsonObject{{"op", "qrcode"}, {"data", QJsonObject{{"data", QString()}}}}};
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", invalid}})),
+                 (QJsonObject{{"status", false},
+                              {"error", "Error printing job"},
+                              {"reason", "qrcode: data is empty"}}));
+        const QStringList saved = QDir(previewFolder.path()).entryList({"*.png"}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(QImage(previewFolder.filePath(saved.first())).width(), 576);
+
+        client->previewPrinter()->setAvailable(false);
+        QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(name));
     }
 
     // A job with a command the printer cannot print sends nothing and says why.
