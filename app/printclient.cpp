@@ -45,6 +45,16 @@ PrintClient::PrintClient(QObject* parent)
     : QObject(parent), m_previewPrinter(new PreviewPrinter(this)), testPrints(new TestPrint(this))
 {
     connect(testPrints, &TestPrint::finished, this, &PrintClient::testPrintFinished);
+    connect(testPrints, &TestPrint::finished, this,
+            [this](const QString& printer, bool printed, const QString& reason) {
+                if (printed) {
+                    setMessage(tr("Impressão de teste enviada para %1").arg(printer));
+                } else if (reason.isEmpty()) {
+                    setMessage(tr("A impressão de teste em %1 falhou").arg(printer));
+                } else {
+                    setMessage(tr("A impressão de teste em %1 falhou: %2").arg(printer, reason));
+                }
+            });
 }
 
 PrintClient::~PrintClient()
