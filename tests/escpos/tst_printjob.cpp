@@ -344,9 +344,9 @@ private slots:
         QTest::newRow("EAN13, defaults")
             << barcode(R"("type":"EAN13","data":"5901234123457")") << false
             << hex(R + "1d6850 1d7703 1d4802 1d6b430c 353930313233343132333435");
-        QTest::newRow("EAN8 without HRI")
-            << barcode(R"("type":"EAN8","data":"9638507","hri":"none")") << false
-            << hex(R + "1d6850 1d7703 1d4800 1d6b4407 39363338353037");
+        QTest::newRow("EAN8 with its check digit 0, without HRI")
+            << barcode(R"("type":"EAN8","data":"96385500","hri":"none")") << false
+            << hex(R + "1d6850 1d7703 1d4800 1d6b4407 39363338353530");
         QTest::newRow("UPCA, HRI above, height and width")
             << barcode(R"("type":"UPCA","data":"036000291452","hri":"above","height":255,)"
                        R"("width":6)")
