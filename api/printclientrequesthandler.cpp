@@ -49,6 +49,7 @@ struct PrintClientRequestHandler::Fields
     bool withNotifications = false;
     QByteArray jobParameter;
     QJsonObject notificationParameters;
+    int width = 576; // of the paper of a preview; 0 for a value that is none of the widths
 };
 
 PrintClientRequestHandler::PrintClientRequestHandler(QObject* parent) : HttpRequestHandler(parent)
@@ -113,6 +114,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
             fields.amount = stringMember(fields.body, "amount");
             fields.withNotifications =
                 fields.body.value(QStringLiteral("with_notifications")).toInt(0) > 0;
+            const QJsonValue width = fields.body.value(QStringLiteral("width"));
+            fields.width = width.isUndefined() ? 576 : width.isDouble() ? width.toInt(0) : 0;
         } else if (!body.isEmpty()) {
             answer = failure(QStringLiteral("Invalid Json"));
         }
@@ -129,6 +132,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         fields.withNotifications =
             request.getParameter("with_notifications").toInt(nullptr, 10) > 0;
         fields.jobParameter = request.getParameter("job");
+        const QByteArray width = request.getParameter("width");
+        fields.width = width.isEmpty() ? 576 : width.toInt(nullptr, 10);
         QJsonObject notification;
         for (const char* name : {"request_id", "terminal_id", "status_id"}) {
             notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
@@ -225,6 +230,17 @@ void PrintClientRequestHandler::route(QJsonObject& response, const QString& requ
         } else {
             sendJob(response, fields.printer, wholeText(fields.jobParameter), sent);
         }
+    } else if (path == QLatin1String("/previewJob")) {
+        QJsonArray job = fields.body.value(QStringLiteral("job")).toArray();
+        if (!fields.jsonMode) {
+            const QJsonDocument document = QJsonDocument::fromJson(fields.jobParameter);
+            if (!document.isArray()) {
+                response = failure(QStringLiteral("Job with incorrect format"));
+                return;
+            }
+            job = document.array();
+        }
+        previewJob(response, job, fields.width);
     } else if (path == QLatin1String("/setNotificationOrder")) {
         setNotificationOrder(response,
                              fields.jsonMode ? fields.body : fields.notificationParameters);
@@ -316,6 +332,9 @@ void PrintClientRequestHandler::getPrinters(QJsonObject& response)
             names.append(printer->name());
         }
     }
+    if (printClient->previewPrinter()->available()) {
+        names.append(PreviewPrinter::printerName());
+    }
     response.insert(QStringLiteral("status"), true);
     response.insert(QStringLiteral("data"), names);
 }
@@ -323,7 +342,13 @@ void PrintClientRequestHandler::getPrinters(QJsonObject& response)
 void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString printer)
 {
     const PrinterPtr found = findPrinter(printClient, printer);
-    if (found) {
+    if (isPreviewPrinter(printer)) {
+        response.insert(QStringLiteral("status"), true);
+        response.insert(QStringLiteral("data"), true);
+        response.insert(QStringLiteral("state"), QStringLiteral("idle"));
+        response.insert(QStringLiteral("reasons"), QJsonArray());
+        response.insert(QStringLiteral("accepting"), true);
+    } else if (found) {
         response.insert(QStringLiteral("status"), true);
         response.insert(QStringLiteral("data"), found->state());
         response.insert(QStringLiteral("state"), found->stateName());
@@ -339,6 +364,10 @@ void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString 
 void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QJsonArray job,
                                         std::unique_ptr<PrintJob>& sent)
 {
+    if (isPreviewPrinter(printer)) {
+        sendPreviewJob(response, job);
+        return;
+    }
     // Holding the printer keeps it alive for the job, even if its queue goes meanwhile.
     const PrinterPtr found = findPrinter(printClient, printer);
     if (!found) {
@@ -376,6 +405,53 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         return;
     }
     sendJob(response, printer, document.array(), sent);
+}
+
+bool PrintClientRequestHandler::isPreviewPrinter(const QString& printer) const
+{
+    // No print queue has this name: the print system allows no blanks in one.
+    return printer == PreviewPrinter::printerName() && printClient->previewPrinter()->available();
+}
+
+void PrintClientRequestHandler::sendPreviewJob(QJsonObject& response, const QJsonArray& job)
+{
+    if (job.isEmpty()) {
+        response = failure(QStringLiteral("Job is empty"));
+        return;
+    }
+    QString reason;
+    if (PreviewPrinter::save(job, printClient->compatibilityMode(),
+                             printClient->previewPrinter()->folder(), &reason)
+            .isEmpty()) {
+        response = failure(QStringLiteral("Error printing job"));
+        response.insert(QStringLiteral("reason"), reason);
+        return;
+    }
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
+}
+
+void PrintClientRequestHandler::previewJob(QJsonObject& response, const QJsonArray& job, int width)
+{
+    if (width != 576 && width != 384) {
+        response = failure(QStringLiteral("Width must be 576 or 384"));
+        return;
+    }
+    if (job.isEmpty()) {
+        response = failure(QStringLiteral("Job is empty"));
+        return;
+    }
+    // The same bytes a print would send: the same compatibility mode, the same commands.
+    PrintJob printJob(job, QString(), printClient->compatibilityMode());
+    QByteArray png;
+    if (!printJob.preview(width, &png)) {
+        response = failure(QStringLiteral("Error previewing job"));
+        response.insert(QStringLiteral("reason"), printJob.reason());
+        return;
+    }
+    response.insert(QStringLiteral("status"), true);
+    response.insert(QStringLiteral("data"),
+                    QString::fromLatin1("data:image/png;base64," + png.toBase64()));
 }
 
 void PrintClientRequestHandler::setNotificationOrder(QJsonObject& response,

@@ -49,6 +49,8 @@ public:
                  std::unique_ptr<PrintJob>& sent);
     void sendJob(QJsonObject& response, QString printer, QString job,
                  std::unique_ptr<PrintJob>& sent);
+    /** The job drawn as printed on paper width dots wide (576 or 384), as a PNG data URI. */
+    void previewJob(QJsonObject& response, const QJsonArray& job, int width);
     void setNotificationOrder(QJsonObject& response, QJsonObject notification);
     void getStatus(QJsonObject& response, bool withNotifications);
 
@@ -72,6 +74,9 @@ private:
     struct Fields;
     void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound,
                std::unique_ptr<PrintJob>& sent);
+    /** Whether printer names the preview printer, and it is switched on. */
+    bool isPreviewPrinter(const QString& printer) const;
+    void sendPreviewJob(QJsonObject& response, const QJsonArray& job);
     /** Looks a terminal up for a command; fills the failure answer and returns null if none. */
     QSharedPointer<Tpa> usableTpa(QJsonObject& response, const QString& tpaPort);
     template<typename Command>

@@ -4,6 +4,7 @@
 #include "httplistener.h"
 #include "printclientrequesthandler.h"
 #include "printclientthreaded.h"
+#include "testprint.h"
 #include "tlsmaterial.h"
 
 #include <QClipboard>
@@ -40,7 +41,21 @@ QSharedPointer<T> shareWithQml(T* object)
 }
 } // namespace
 
-PrintClient::PrintClient(QObject* parent) : QObject(parent) {}
+PrintClient::PrintClient(QObject* parent)
+    : QObject(parent), m_previewPrinter(new PreviewPrinter(this)), testPrints(new TestPrint(this))
+{
+    connect(testPrints, &TestPrint::finished, this, &PrintClient::testPrintFinished);
+    connect(testPrints, &TestPrint::finished, this,
+            [this](const QString& printer, bool printed, const QString& reason) {
+                if (printed) {
+                    setMessage(tr("Impressão de teste enviada para %1").arg(printer));
+                } else if (reason.isEmpty()) {
+                    setMessage(tr("A impressão de teste em %1 falhou").arg(printer));
+                } else {
+                    setMessage(tr("A impressão de teste em %1 falhou: %2").arg(printer, reason));
+                }
+            });
+}
 
 PrintClient::~PrintClient()
 {
@@ -485,6 +500,13 @@ void PrintClient::checkNotificationDelete()
     }
     notificationTimer->start(notificationSweepInterval);
     emit notificationsChanged();
+}
+
+void PrintClient::testPrint(const QString& printerName)
+{
+    const bool preview = printerName == PreviewPrinter::printerName();
+    testPrints->start(printerName, compatibilityMode(),
+                      preview ? m_previewPrinter->folder() : QString());
 }
 
 void PrintClient::clipboard(const QString& text)

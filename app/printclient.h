@@ -5,6 +5,7 @@
 #include "cupsmonitor.h"
 #include "httplistener.h"
 #include "notification.h"
+#include "previewprinter.h"
 #include "printer.h"
 #include "tpa.h"
 
@@ -65,13 +66,14 @@ class PrintClient : public QObject
     Q_PROPERTY(bool listening READ listening NOTIFY serviceStateChanged)
     Q_PROPERTY(int listenPort READ listenPort NOTIFY serviceStateChanged)
     Q_PROPERTY(QString serviceProblem READ serviceProblem NOTIFY serviceStateChanged)
+    Q_PROPERTY(QObject* previewPrinter READ previewPrinterObject CONSTANT)
 
 public:
     /** How often the lists are refreshed after each result, and the other periods. */
     static constexpr int printerRefreshInterval = 3000;
     // While the print system reports its changes, the queues are listed again on each one,
     // and otherwise only now and then.
-    static constexpr int reportedPrinterRefreshInterval = 60'000;
+    static constexpr int reportedPrinterRefreshInterval = 60000;
     static constexpr int tpaRefreshInterval = 30000;
     static constexpr int kickedInterval = 4000;
     static constexpr int showWindowPollInterval = 200;
@@ -135,6 +137,12 @@ public:
     void addNotification(Notification* notification);
 
     corvane::HttpListener* httpListener() const { return listener; }
+
+    /** The printer without hardware whose jobs become pictures (any thread may read it). */
+    PreviewPrinter* previewPrinter() const { return m_previewPrinter; }
+    QObject* previewPrinterObject() const { return m_previewPrinter; }
+    /** Prints the sample receipt on a printer of the list; testPrintFinished() tells how. */
+    Q_INVOKABLE void testPrint(const QString& printerName);
 
     /** Whether the API server accepts connections now, and on which port it does or would. */
     bool listening() const { return m_listening; }
@@ -226,6 +234,7 @@ signals:
     void fetchingChanged();
     void serviceStateChanged();
     void requestTlsRefresh();
+    void testPrintFinished(const QString& printerName, bool printed, const QString& reason);
 
 public slots:
     void clipboard(const QString& text);
@@ -268,7 +277,7 @@ private:
     bool serverReceived = false;
     bool started = false;
     bool m_licenseAccepted = false;
-    int m_jobTimeout = 10'000;
+    int m_jobTimeout = 10000;
     bool m_serverActive = false;
     QString m_securityKey;
     bool m_compatibilityMode = false;
@@ -294,6 +303,8 @@ private:
     int m_listenPort = AppConfig::apiPort();
     QString m_serviceProblem;
     QString tlsProblem;
+    PreviewPrinter* m_previewPrinter = nullptr;
+    class TestPrint* testPrints = nullptr;
 
     // Guards what the API's threads read: the lists, the key, the strings and flags
     // below, and the log lines.

@@ -1,6 +1,8 @@
 #include "printjob.h"
 
+#include "esccodes.h"
 #include "escimagemanager.h"
+#include "escposrenderer.h"
 #include "esctools.h"
 #include "nativeescfakesocket.h"
 
@@ -50,25 +52,17 @@ PrintJob::PrintJob(const QJsonArray& jobs, const QString& printerName, bool comp
 
 bool PrintJob::execute()
 {
+    failureReason.clear();
+    if (!validate())
+        return false;
     // The first write creates the print system's job: it refuses a document without data, and
     // a job created with nothing to print would stay on the queue, never completed.
-    failureReason.clear();
     if (!outputDevice->connectToDevice(printerName)) {
         failureReason = outputDevice->refusal();
         return false;
     }
 
-    if (!compatibilityMode)
-        setDefaultPrinterSettings();
-
-    for (const QJsonValue& element : qAsConst(jobs)) {
-        // Once the print system refused data the job is lost; the rest is not worth making.
-        if (writeFailed)
-            break;
-        if (element.isObject())
-            runCommand(element.toObject());
-    }
-    flush();
+    runCommands();
 
     if (!outputDevice->jobStarted()) {
         // nothing to print, or the job could not be created
@@ -81,6 +75,47 @@ bool PrintJob::execute()
     return finished;
 }
 
+bool PrintJob::collectBytes(QByteArray* bytes)
+{
+    if (!validate())
+        return false;
+    captured = bytes;
+    runCommands();
+    captured = nullptr;
+    return true;
+}
+
+bool PrintJob::preview(int paperWidth, QByteArray* png)
+{
+    QByteArray bytes;
+    if (!collectBytes(&bytes))
+        return false;
+    ESCPOSRenderer renderer(paperWidth);
+    renderer.render(bytes);
+    if (renderer.tooLong()) {
+        failureReason = QStringLiteral("preview: the receipt is longer than %1 dots")
+                            .arg(ESCPOSRenderer::maxHeight);
+        return false;
+    }
+    *png = ESCPOSRenderer::toPng(renderer.image());
+    return true;
+}
+
+void PrintJob::runCommands()
+{
+    if (!compatibilityMode)
+        setDefaultPrinterSettings();
+
+    for (const QJsonValue& element : qAsConst(jobs)) {
+        // Once the print system refused data the job is lost; the rest is not worth making.
+        if (writeFailed)
+            break;
+        if (element.isObject())
+            runCommand(element.toObject());
+    }
+    flush();
+}
+
 bool PrintJob::waitForOutcome(int timeoutMs)
 {
     if (!outputDevice->jobSent())
@@ -88,6 +123,34 @@ bool PrintJob::waitForOutcome(int timeoutMs)
     const NativeESCFakeSocket::Outcome outcome = outputDevice->waitForOutcome(timeoutMs);
     failureReason = outcome.reason;
     return outcome.printed;
+}
+
+bool PrintJob::validate()
+{
+    for (const QJsonValue& element : qAsConst(jobs)) {
+        const QJsonObject command = element.toObject();
+        const QString op = command.value(QLatin1String("op")).toString();
+        const QJsonValue data = command.value(QLatin1String("data"));
+        if (!data.isObject())
+            continue;
+        QString error;
+        bool valid = true;
+        if (op == QLatin1String("qrcode")) {
+            ESCCodes::QrCode code;
+            valid = ESCCodes::parseQrCode(data.toObject(), &code, &error);
+        } else if (op == QLatin1String("barcode")) {
+            ESCCodes::Barcode code;
+            valid = ESCCodes::parseBarcode(data.toObject(), &code, &error);
+        } else if (op == QLatin1String("raw")) {
+            QByteArray bytes;
+            valid = decodeRaw(data.toObject(), &bytes, &error);
+        }
+        if (!valid) {
+            failureReason = error;
+            return false;
+        }
+    }
+    return true;
 }
 
 void PrintJob::runCommand(const QJsonObject& command)
@@ -113,6 +176,12 @@ void PrintJob::runCommand(const QJsonObject& command)
         setText(data.toString());
     else if (op == QLatin1String("image") && data.isString())
         setImage(data.toString());
+    else if (op == QLatin1String("qrcode") && data.isObject())
+        setQrCode(data.toObject());
+    else if (op == QLatin1String("barcode") && data.isObject())
+        setBarcode(data.toObject());
+    else if (op == QLatin1String("raw") && data.isObject())
+        setRaw(data.toObject());
 }
 
 void PrintJob::send(const QByteArray& bytes)
@@ -129,6 +198,11 @@ void PrintJob::flush()
 {
     if (unsent.isEmpty() || writeFailed)
         return;
+    if (captured) {
+        captured->append(unsent);
+        unsent.clear();
+        return;
+    }
     if (outputDevice->write(unsent) != unsent.size())
         writeFailed = true;
     unsent.clear();
@@ -148,6 +222,7 @@ void PrintJob::applyStyle()
         mode |= 0x20;
     if (underlined)
         mode |= char(0x80);
+    styleKnown = true;
     send(QByteArray("\x1b\x21", 2) + mode);
 }
 
@@ -176,7 +251,7 @@ void PrintJob::setTextDouble(const QJsonObject& data)
 {
     const bool height = boolMember(data.value(QLatin1String("height")), false);
     const bool width = boolMember(data.value(QLatin1String("width")), false);
-    if (height == doubleHeight && width == doubleWidth)
+    if (height == doubleHeight && width == doubleWidth && styleKnown)
         return;
     doubleHeight = height;
     doubleWidth = width;
@@ -185,7 +260,7 @@ void PrintJob::setTextDouble(const QJsonObject& data)
 
 void PrintJob::setCondensed(bool condensed)
 {
-    if (condensed == this->condensed)
+    if (condensed == this->condensed && styleKnown)
         return;
     this->condensed = condensed;
     applyStyle();
@@ -195,7 +270,7 @@ void PrintJob::setStyle(const QJsonObject& data)
 {
     const bool newEmphasized = boolMember(data.value(QLatin1String("emphasized")), false);
     const bool newUnderlined = boolMember(data.value(QLatin1String("underlined")), false);
-    if (newEmphasized == emphasized && newUnderlined == underlined)
+    if (newEmphasized == emphasized && newUnderlined == underlined && styleKnown)
         return;
     emphasized = newEmphasized;
     underlined = newUnderlined;
@@ -246,6 +321,8 @@ void PrintJob::setText(const QString& text)
         width /= 2;
     const QString wrapped = ESCTools::wrapText(text, width, replaceAccentedChars);
     send(ESCTools::characterSetParser(wrapped, alternativeCharset));
+    if (!wrapped.isEmpty())
+        lineOpen = !wrapped.endsWith(QLatin1Char('\n'));
 }
 
 void PrintJob::setImage(const QString& source)
@@ -260,7 +337,11 @@ void PrintJob::setImage(const QString& source)
         image = decodeImage(data, "PNG");
     }
     qDebug() << "image" << image.width() << image.height();
+    printImage(image);
+}
 
+void PrintJob::printImage(const QImage& image)
+{
     int targetWidth = image.width();
     int targetHeight = image.height();
     if (lowDensity) {
@@ -277,6 +358,78 @@ void PrintJob::setImage(const QString& source)
 
     if (!compatibilityMode)
         setDefaultPrinterSettings();
+}
+
+void PrintJob::startLine()
+{
+    if (lineOpen)
+        send(QByteArray("\n"));
+    lineOpen = false;
+}
+
+void PrintJob::setQrCode(const QJsonObject& data)
+{
+    ESCCodes::QrCode code;
+    QString error;
+    if (!ESCCodes::parseQrCode(data, &code, &error))
+        return; // refused by validate() before the job started
+    startLine();
+    if (code.image)
+        printImage(ESCCodes::qrCodeImage(code.data, code.level, code.moduleSize));
+    else
+        send(ESCCodes::qrCodeBytes(code));
+}
+
+void PrintJob::setBarcode(const QJsonObject& data)
+{
+    ESCCodes::Barcode code;
+    QString error;
+    if (!ESCCodes::parseBarcode(data, &code, &error))
+        return;
+    startLine();
+    send(ESCCodes::barcodeBytes(code));
+}
+
+void PrintJob::setRaw(const QJsonObject& data)
+{
+    QByteArray bytes;
+    QString error;
+    if (!decodeRaw(data, &bytes, &error))
+        return;
+    send(bytes);
+    // The caller's bytes may have changed alignment and style: the next such command is sent
+    // whatever this job last set.
+    alignment = -1;
+    styleKnown = false;
+    lineOpen = false;
+}
+
+bool PrintJob::decodeRaw(const QJsonObject& data, QByteArray* bytes, QString* error)
+{
+    const QJsonValue value = data.value(QLatin1String("base64"));
+    if (!value.isString()) {
+        *error = QStringLiteral("raw: base64 must be a string");
+        return false;
+    }
+    // Line breaks and blanks, as encoders wrap their output, are not part of the data.
+    QByteArray encoded = value.toString().toLatin1();
+    encoded.replace('\n', QByteArray()).replace('\r', QByteArray()).replace(' ', QByteArray());
+    if (encoded.size() / 4 * 3 > maxImageDownload + 3) {
+        *error = QStringLiteral("raw: more than %1 bytes").arg(maxImageDownload);
+        return false;
+    }
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        *error = QStringLiteral("raw: base64 is not valid");
+        return false;
+    }
+    if (decoded.decoded.size() > maxImageDownload) {
+        *error = QStringLiteral("raw: more than %1 bytes").arg(maxImageDownload);
+        return false;
+    }
+    *bytes = decoded.decoded;
+    return true;
 }
 
 QImage PrintJob::fetchImage(const QString& address)

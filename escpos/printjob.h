@@ -30,6 +30,12 @@ public:
     // reached the print system and the document was finished; a job with no bytes creates
     // no job on the queue and is done.
     bool execute();
+    // Runs the job without a print system: bytes receives exactly what execute() would send,
+    // for a preview. False, with reason(), when a command is invalid.
+    bool collectBytes(QByteArray* bytes);
+    // The receipt as a paperWidth dots wide printer would print these bytes, as a PNG. False,
+    // with reason(), when a command is invalid or the receipt is too long to draw.
+    bool preview(int paperWidth, QByteArray* png);
     // Why the last execute() failed, in words for the web application's developer: the
     // print system's reason or the job's own fault. Empty after a success.
     QString reason() const { return failureReason; }
@@ -47,12 +53,23 @@ public:
     void setPulse(const QJsonObject& data);
     void setText(const QString& text);
     void setImage(const QString& source);
+    void setQrCode(const QJsonObject& data);
+    void setBarcode(const QJsonObject& data);
+    void setRaw(const QJsonObject& data);
 
     void applyStyle();
     void setDefaultPrinterSettings();
 
 private:
     void runCommand(const QJsonObject& command);
+    // Checks the commands that can be invalid (codes, raw bytes) before anything is sent: a
+    // receipt must not stop half printed. False with failureReason set.
+    bool validate();
+    void runCommands();
+    void printImage(const QImage& image);
+    // A QR code or barcode is printed only at the start of a line.
+    void startLine();
+    static bool decodeRaw(const QJsonObject& data, QByteArray* bytes, QString* error);
     // Queues bytes for the print system; they leave in pieces of writeChunk and at the end.
     void send(const QByteArray& bytes);
     void flush();
@@ -80,6 +97,9 @@ private:
     bool writeFailed = false;
     QString failureReason;
     QByteArray unsent;
+    QByteArray* captured = nullptr; // collectBytes' output instead of the print system
+    bool lineOpen = false;          // the last text left a line without its line feed
+    bool styleKnown = true;         // false after raw bytes, which may have changed it
     static constexpr int writeChunk = 64 * 1024;
 };
 

@@ -4,7 +4,7 @@
 <context>
     <name>Config</name>
     <message>
-        <location filename="Config.qml" line="+10"/>
+        <location filename="Config.qml" line="+13"/>
         <source>Configuração de impressora</source>
         <translation>Printer&apos;s configuration</translation>
     </message>
@@ -23,11 +23,21 @@
         <source>Não foi encontrada nenhuma impressora</source>
         <translation>No printer found</translation>
     </message>
+    <message>
+        <location line="+28"/>
+        <source>Os trabalhos da pré-visualização são guardados em %1</source>
+        <translation>Preview jobs are saved in %1</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Abrir pasta</source>
+        <translation>Open folder</translation>
+    </message>
 </context>
 <context>
     <name>DeviceListPanel</name>
     <message>
-        <location filename="customComponents/DeviceListPanel.qml" line="+63"/>
+        <location filename="customComponents/DeviceListPanel.qml" line="+64"/>
         <source>Estado</source>
         <translation>Status</translation>
     </message>
@@ -225,7 +235,22 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+257"/>
+        <location filename="../app/printclient.cpp" line="+51"/>
+        <source>Impressão de teste enviada para %1</source>
+        <translation>Test print sent to %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou</source>
+        <translation>The test print on %1 failed</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou: %2</source>
+        <translation>The test print on %1 failed: %2</translation>
+    </message>
+    <message>
+        <location line="+220"/>
         <source>Serviço de impressão ligado</source>
         <translation>Print service on</translation>
     </message>
@@ -238,7 +263,7 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="configComponents/PrinterListItem.qml" line="+11"/>
+        <location filename="configComponents/PrinterListItem.qml" line="+17"/>
         <source>Ligado</source>
         <translation>Turn on</translation>
     </message>
@@ -256,6 +281,41 @@
         <location line="+1"/>
         <source>Inativo</source>
         <translation>Disabled</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Sem papel</source>
+        <translation>Out of paper</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Tampa aberta</source>
+        <translation>Cover open</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Papel encravado</source>
+        <translation>Paper jam</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Sem ligação</source>
+        <translation>No connection</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Pouco papel</source>
+        <translation>Paper low</translation>
+    </message>
+    <message>
+        <location line="+16"/>
+        <source>A imprimir…</source>
+        <translation>Printing…</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation>Test print</translation>
     </message>
 </context>
 <context>
@@ -279,6 +339,29 @@
         <location line="+1"/>
         <source>Não foi encontrado nenhum terminal</source>
         <translation>No terminal found</translation>
+    </message>
+</context>
+<context>
+    <name>TestPrint</name>
+    <message>
+        <location filename="../app/testprint.cpp" line="+32"/>
+        <source>Impressão de teste</source>
+        <translation>Test print</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Português</source>
+        <translation>Portuguese</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Espanhol</source>
+        <translation>Spanish</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Se consegue ler este talão, a impressora está pronta.</source>
+        <translation>If you can read this receipt, the printer is ready.</translation>
     </message>
 </context>
 <context>

@@ -4,7 +4,7 @@
 <context>
     <name>Config</name>
     <message>
-        <location filename="Config.qml" line="+10"/>
+        <location filename="Config.qml" line="+13"/>
         <source>Configuração de impressora</source>
         <translation>Configuración de impresoras</translation>
     </message>
@@ -23,11 +23,21 @@
         <source>Não foi encontrada nenhuma impressora</source>
         <translation>No se encontró ninguna impresora</translation>
     </message>
+    <message>
+        <location line="+28"/>
+        <source>Os trabalhos da pré-visualização são guardados em %1</source>
+        <translation>Los trabajos de la vista previa se guardan en %1</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Abrir pasta</source>
+        <translation>Abrir carpeta</translation>
+    </message>
 </context>
 <context>
     <name>DeviceListPanel</name>
     <message>
-        <location filename="customComponents/DeviceListPanel.qml" line="+63"/>
+        <location filename="customComponents/DeviceListPanel.qml" line="+64"/>
         <source>Estado</source>
         <translation>Estado</translation>
     </message>
@@ -225,7 +235,22 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+257"/>
+        <location filename="../app/printclient.cpp" line="+51"/>
+        <source>Impressão de teste enviada para %1</source>
+        <translation>Impresión de prueba enviada a %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou</source>
+        <translation>La impresión de prueba en %1 falló</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou: %2</source>
+        <translation>La impresión de prueba en %1 falló: %2</translation>
+    </message>
+    <message>
+        <location line="+220"/>
         <source>Serviço de impressão ligado</source>
         <translation>Servicio de impresión conectado</translation>
     </message>
@@ -238,7 +263,7 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="configComponents/PrinterListItem.qml" line="+11"/>
+        <location filename="configComponents/PrinterListItem.qml" line="+17"/>
         <source>Ligado</source>
         <translation>Conectado</translation>
     </message>
@@ -256,6 +281,41 @@
         <location line="+1"/>
         <source>Inativo</source>
         <translation>Inactivo</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Sem papel</source>
+        <translation>Sin papel</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Tampa aberta</source>
+        <translation>Tapa abierta</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Papel encravado</source>
+        <translation>Papel atascado</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Sem ligação</source>
+        <translation>Sin conexión</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Pouco papel</source>
+        <translation>Poco papel</translation>
+    </message>
+    <message>
+        <location line="+16"/>
+        <source>A imprimir…</source>
+        <translation>Imprimiendo…</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation>Imprimir prueba</translation>
     </message>
 </context>
 <context>
@@ -279,6 +339,29 @@
         <location line="+1"/>
         <source>Não foi encontrado nenhum terminal</source>
         <translation>No se encontró ninguna terminal</translation>
+    </message>
+</context>
+<context>
+    <name>TestPrint</name>
+    <message>
+        <location filename="../app/testprint.cpp" line="+32"/>
+        <source>Impressão de teste</source>
+        <translation>Impresión de prueba</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Português</source>
+        <translation>Portugués</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Espanhol</source>
+        <translation>Español</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Se consegue ler este talão, a impressora está pronta.</source>
+        <translation>Si puede leer este tique, la impresora está lista.</translation>
     </message>
 </context>
 <context>

@@ -4,7 +4,7 @@
 <context>
     <name>Config</name>
     <message>
-        <location filename="Config.qml" line="+10"/>
+        <location filename="Config.qml" line="+13"/>
         <source>Configuração de impressora</source>
         <translation>Configuração de impressora</translation>
     </message>
@@ -23,11 +23,21 @@
         <source>Não foi encontrada nenhuma impressora</source>
         <translation>Não foi encontrada nenhuma impressora</translation>
     </message>
+    <message>
+        <location line="+28"/>
+        <source>Os trabalhos da pré-visualização são guardados em %1</source>
+        <translation>Os trabalhos da pré-visualização são guardados em %1</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Abrir pasta</source>
+        <translation>Abrir pasta</translation>
+    </message>
 </context>
 <context>
     <name>DeviceListPanel</name>
     <message>
-        <location filename="customComponents/DeviceListPanel.qml" line="+63"/>
+        <location filename="customComponents/DeviceListPanel.qml" line="+64"/>
         <source>Estado</source>
         <translation>Estado</translation>
     </message>
@@ -225,7 +235,22 @@
 <context>
     <name>PrintClient</name>
     <message>
-        <location filename="../app/printclient.cpp" line="+257"/>
+        <location filename="../app/printclient.cpp" line="+51"/>
+        <source>Impressão de teste enviada para %1</source>
+        <translation>Impressão de teste enviada para %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou</source>
+        <translation>A impressão de teste em %1 falhou</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>A impressão de teste em %1 falhou: %2</source>
+        <translation>A impressão de teste em %1 falhou: %2</translation>
+    </message>
+    <message>
+        <location line="+220"/>
         <source>Serviço de impressão ligado</source>
         <translation>Serviço de impressão ligado</translation>
     </message>
@@ -238,7 +263,7 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="configComponents/PrinterListItem.qml" line="+11"/>
+        <location filename="configComponents/PrinterListItem.qml" line="+17"/>
         <source>Ligado</source>
         <translation>Ligado</translation>
     </message>
@@ -256,6 +281,41 @@
         <location line="+1"/>
         <source>Inativo</source>
         <translation>Inativo</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Sem papel</source>
+        <translation>Sem papel</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Tampa aberta</source>
+        <translation>Tampa aberta</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Papel encravado</source>
+        <translation>Papel encravado</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Sem ligação</source>
+        <translation>Sem ligação</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Pouco papel</source>
+        <translation>Pouco papel</translation>
+    </message>
+    <message>
+        <location line="+16"/>
+        <source>A imprimir…</source>
+        <translation>A imprimir…</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation>Imprimir teste</translation>
     </message>
 </context>
 <context>
@@ -279,6 +339,29 @@
         <location line="+1"/>
         <source>Não foi encontrado nenhum terminal</source>
         <translation>Não foi encontrado nenhum terminal</translation>
+    </message>
+</context>
+<context>
+    <name>TestPrint</name>
+    <message>
+        <location filename="../app/testprint.cpp" line="+32"/>
+        <source>Impressão de teste</source>
+        <translation>Impressão de teste</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Português</source>
+        <translation>Português</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Espanhol</source>
+        <translation>Espanhol</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Se consegue ler este talão, a impressora está pronta.</source>
+        <translation>Se consegue ler este talão, a impressora está pronta.</translation>
     </message>
 </context>
 <context>

@@ -17,8 +17,10 @@ PACKAGES=(
     qml-module-qt-labs-platform qml-module-qttest qml-module-qtquick-templates2
     # print system
     cups cups-client cups-daemon libcups2-dev
+    # QR codes and barcodes, the preview's font, and a real decoder for the tests
+    libqrencode-dev libzint-dev fonts-dejavu-core zbar-tools
     # TLS material, headless display, benchmarks
-    openssl ca-certificates xvfb xauth wrk nginx-light
+    openssl ca-certificates xvfb xauth wrk nginx-light qrencode
     # the trust command (certutil), the package and its icons
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
     # real browsers against the program, and the package's checker

@@ -2,8 +2,9 @@
 # Benchmarks the running connector side by side with its references: /getStatus over TLS
 # next to nginx serving a fixed JSON answer with the same certificate (keep-alive at 1 to
 # 256 connections, and new connections), a typical receipt and a 1000-line job from request
-# to the last byte at a socket printer next to `lp -o raw` of the same bytes, and idle CPU
-# and memory. Needs a Release build (build-bench/ by default), nginx and root (for the
+# to the last byte at a socket printer next to `lp -o raw` of the same bytes, a QR code with
+# the printer's function next to the same QR code sent as a picture, the preview of a receipt,
+# and idle CPU and memory. Needs a Release build (build-bench/ by default), nginx and root (for the
 # throwaway cupsd). See bench/README.md.
 #
 #   bench/app/connectorbench.sh [BUILD_DIR]
@@ -143,7 +144,7 @@ timed_runs() {
 }
 
 python3 - "$work" <<'PY'
-import base64, json, struct, sys, zlib
+import base64, json, struct, subprocess, sys, zlib
 work = sys.argv[1]
 width, height = 384, 120
 rows = b"".join(b"\x00" + bytes(((x ^ y) & 0xFF) for x in range(width)) for y in range(height))
@@ -159,12 +160,29 @@ receipt += lines(40) + [{"op": "cut", "data": "full"}]
 json.dump({"printer": "benchprinter", "job": receipt}, open(work + "/receipt.json", "w"))
 long_job = lines(1000) + [{"op": "cut", "data": "full"}]
 json.dump({"printer": "benchprinter", "job": long_job}, open(work + "/long.json", "w"))
+# A Portuguese invoice's QR code, with the printer's function and as the picture a web page
+# would send (qrencode: the same library, 6 dots a module, no margin).
+qr = ("A:501234567*B:999999990*C:PT*D:FT*E:N*F:20240131*G:FT A/1234*H:JF7G-1234*I1:PT*I7:5.77*"
+      "I8:1.33*N:1.33*O:7.10*Q:Ab1C*R:1234")
+native = [{"op": "alignment", "data": 1}, {"op": "qrcode", "data": {"data": qr}}, {"op": "cut", "data": "full"}]
+json.dump({"printer": "benchprinter", "job": native}, open(work + "/qrnative.json", "w"))
+picture = subprocess.run(["qrencode", "-l", "M", "-s", "6", "-m", "0", "-o", "-", qr],
+                         check=True, capture_output=True).stdout
+image = [native[0], {"op": "image", "data": base64.b64encode(picture).decode()}, native[2]]
+json.dump({"printer": "benchprinter", "job": image}, open(work + "/qrimage.json", "w"))
+preview = lines(40) + native[:2] + [{"op": "cut", "data": "full"}]
+json.dump({"job": preview}, open(work + "/preview.json", "w"))
 PY
 
 # Each job through /sendJob, then its bytes through lp -o raw; median times and the ratio.
-for name in receipt long; do
-    [ "$name" = receipt ] && echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (${BENCH_RUNS:-20} runs)" ||
-        echo "== A job of 1000 lines and a cut (${BENCH_RUNS:-20} runs)"
+for name in receipt long qrnative qrimage; do
+    case $name in
+    receipt) echo "== A typical receipt: 40 lines, a 384 x 120 logo, a cut (${BENCH_RUNS:-20} runs)" ;;
+    long) echo "== A job of 1000 lines and a cut (${BENCH_RUNS:-20} runs)" ;;
+    qrnative) echo "== A QR code with the printer's function, a cut (${BENCH_RUNS:-20} runs)" ;;
+    qrimage) echo "== The same QR code sent as a PNG picture, a cut (${BENCH_RUNS:-20} runs)" ;;
+    esac
+    echo "$(stat -c %s "$work/$name.json") bytes of request"
     : >"$work/arrivals"
     rm -f "$work"/job*.bin "$work/starts" "$work/lpstarts" "$work"/*.answered
     timed_runs "$work/starts" curl -sk -o "$work/answer.json" -H "Authorization: Bearer $key" \
@@ -193,6 +211,18 @@ for name, (m, lo, hi) in (("/sendJob to the last byte:", ours), ("/sendJob to it
 print("ratio (median): %.2f x lp" % (ours[0] / lp[0]))
 PY
 done
+
+echo "== /previewJob of 40 lines and a QR code (${BENCH_RUNS:-20} runs)"
+for run in $(seq 1 "${BENCH_RUNS:-20}"); do
+    curl -sk -o "$work/answer.json" -w '%{time_total}\n' -H "Authorization: Bearer $key" \
+        -H "Content-Type: application/json" --data-binary @"$work/preview.json" "$url/previewJob"
+done >"$work/previews"
+grep -q '"data": "data:image/png;base64,' "$work/answer.json" || { head -c 300 "$work/answer.json"; exit 1; }
+python3 - "$work/previews" <<'PY'
+import statistics, sys
+times = sorted(float(t) * 1000 for t in open(sys.argv[1]).read().split())
+print("request to answer: median %.1f ms, fastest %.1f ms, slowest %.1f ms" % (statistics.median(times), times[0], times[-1]))
+PY
 
 [ "${BENCH_IDLE:-1}" = 0 ] && exit 0
 echo "== Idle for 60 s"

@@ -1,18 +1,26 @@
 // Time and peak memory of the receipt jobs' heavy steps: rasterising a photograph of an 80 mm
-// receipt's width in high and low density, and encoding a long receipt of accented text.
+// receipt's width in high and low density, encoding a long receipt of accented text, previewing
+// a receipt with a QR code, and a QR code's bytes with the printer's function next to the same
+// QR code sent as a picture.
 //
 //   escposbench [runs] [filter]   (filter: run only the jobs whose name contains it)
 //
 // Peak memory is the process' resident high-water mark during one job, reset before each job
 // through /proc/self/clear_refs, minus the resident size before the job.
 
+#include "esccodes.h"
 #include "escimagemanager.h"
 #include "esctools.h"
+#include "printjob.h"
 
-#include <QCoreApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <algorithm>
@@ -109,7 +117,15 @@ void measure(const char* name, int runs, const std::function<qint64()>& job)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The preview draws text: a GUI application, without a display if there is none.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    // The print job's debug lines would drown the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type != QtDebugMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     const int runs = std::max(1, app.arguments().value(1, QStringLiteral("10")).toInt());
     filter = app.arguments().value(2);
 
@@ -135,5 +151,47 @@ int main(int argc, char** argv)
         return qint64(
             ESCTools::characterSetParser(ESCTools::wrapText(text, 48, true), false).size());
     });
+
+    // A Portuguese invoice's QR code (about 160 characters), at 6 dots a module.
+    const QString qrText = QStringLiteral(
+        "A:501234567*B:999999990*C:PT*D:FT*E:N*F:20240131*G:FT A/1234*H:JF7G-1234*I1:PT*I7:5.77*"
+        "I8:1.33*N:1.33*O:7.10*Q:Ab1C*R:1234");
+    const QJsonObject qrCommand{{"op", "qrcode"}, {"data", QJsonObject{{"data", qrText}}}};
+    QJsonArray preview{QJsonObject{{"op", "alignment"}, {"data", 1}},
+                       QJsonObject{{"op", "text"}, {"data", QStringLiteral("Café Central\n")}},
+                       QJsonObject{{"op", "alignment"}, {"data", 0}},
+                       QJsonObject{{"op", "text"}, {"data", receipt(40)}},
+                       qrCommand,
+                       QJsonObject{{"op", "cut"}, {"data", "full"}}};
+    measure("preview, 40 lines and a QR code", runs, [&] {
+        QByteArray png;
+        PrintJob(preview, QString(), false).preview(576, &png);
+        return qint64(png.size());
+    });
+    const auto jobBytes = [](const QJsonArray& job) {
+        QByteArray bytes;
+        PrintJob(job, QString(), false).collectBytes(&bytes);
+        return qint64(bytes.size());
+    };
+    // The picture a web page would send instead: the same modules, as a PNG in base64.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ESCCodes::qrCodeImage(qrText.toUtf8(), 1, 6).save(&buffer, "PNG");
+    const QJsonArray asImage{QJsonObject{
+        {"op", "image"}, {"data", QString::fromLatin1("data:image/png;base64," + png.toBase64())}}};
+    qint64 nativeBytes = 0;
+    qint64 imageBytes = 0;
+    measure("QR code, the printer's function", runs,
+            [&] { return nativeBytes = jobBytes({qrCommand}); });
+    measure("QR code, as a PNG picture", runs, [&] { return imageBytes = jobBytes(asImage); });
+    const auto requestSize = [](const QJsonArray& job) {
+        return static_cast<long long>(QJsonDocument(job).toJson(QJsonDocument::Compact).size());
+    };
+    if (nativeBytes > 0)
+        std::printf("QR code as a picture: %.1f x the printer's bytes; the job's JSON %lld bytes "
+                    "against %lld\n",
+                    double(imageBytes) / double(nativeBytes), requestSize(asImage),
+                    requestSize({qrCommand}));
     return 0;
 }

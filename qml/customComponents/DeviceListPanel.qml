@@ -14,6 +14,7 @@ ListScreen {
     property var model: []
     property var shownEntries: []
     property alias delegate: list.delegate
+    property alias footer: list.footer
     // Whether the column headers stay up over an empty list.
     property bool headerWhenEmpty: true
     // Whether the busy overlay also swallows clicks on the rows under it.

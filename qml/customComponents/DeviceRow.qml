@@ -15,6 +15,8 @@ Item {
     property string inactiveText
     // What the device reports beyond on or off (say, out of paper), beside the badge.
     property string note
+    // Room kept free at the end of the name's column, for a button of the row.
+    property real nameReserve: 0
     readonly property alias availableSwitch: availableSwitch
 
     signal nameClicked
@@ -26,7 +28,7 @@ Item {
         anchors.left: parent.left
         anchors.leftMargin: 20
         anchors.verticalCenter: parent.verticalCenter
-        width: parent.width * 0.52 - 32
+        width: parent.width * 0.52 - 32 - row.nameReserve
         elide: Text.ElideRight
         color: GlobalSettings.titleColor
         text: row.device ? row.device.name : ""

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<RawPrinter> shopPrinter;    // switched on, usable
     std::unique_ptr<RawPrinter> hiddenPrinter;  // switched off by the user
     std::unique_ptr<RawPrinter> stoppedPrinter; // switched on, queue disabled
+    QTemporaryDir previewFolder;
     quint16 port = 0;
 
     /** Sends one raw request on its own connection from another thread and returns the answer. */
@@ -124,6 +125,7 @@ private slots:
         settings.setValue("licenseAccepted", true);
         settings.setValue("securityKey", QString::fromLatin1(key));
         settings.setValue("jobTimeout", 2);
+        settings.setValue("previewFolder", previewFolder.path());
         settings.setValue("printers/" + Printer::hashFor(shopPrinter->queueName()), true);
         settings.setValue("printers/" + Printer::hashFor(stoppedPrinter->queueName()), true);
         settings.sync();
@@ -394,6 +396,102 @@ private slots:
                  QString("Job is empty"));
         QCOMPARE(failureOf(json(get("/sendJob?printer=nothing&job=%7B%22a%22%3A1%7D"))),
                  QString("Job with incorrect format"));
+    }
+
+    void previewsJobs_data()
+    {
+        QTest::addColumn<QJsonObject>("body");
+        QTest::addColumn<int>("width"); // of the picture, or 0 for the failure
+        QTest::addColumn<QJsonObject>("failure");
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Olá\n"}},
+                             QJsonObject{{"op", "qrcode"}, {"data", QJsonObject{{"data", "x"}}}}};
+        const auto refused = [](const char* error) {
+            return QJsonObject{{"status", false}, {"error", error}};
+        };
+        QTest::newRow("80 mm without a printer")
+            << QJsonObject{{"job", job}} << 576 << QJsonObject();
+        QTest::newRow("58 mm, the printer is not needed")
+            << QJsonObject{{"job", job}, {"width", 384}, {"printer", "nothing"}} << 384
+            << QJsonObject();
+        QTest::newRow("other width") << QJsonObject{{"job", job}, {"width", 512}} << 0
+                                     << refused("Width must be 576 or 384");
+        QTest::newRow("width as text") << QJsonObject{{"job", job}, {"width", "384"}} << 0
+                                       << refused("Width must be 576 or 384");
+        QTest::newRow("empty job")
+            << QJsonObject{{"job", QJsonArray()}} << 0 << refused("Job is empty");
+        QJsonObject invalid = refused("Error previewing job");
+        invalid.insert("reason", "barcode: EAN8 data must be 7 or 8 digits");
+        QTest::newRow("invalid barcode")
+            << QJsonObject{{"job", QJsonArray{QJsonObject{
+                                       {"op", "barcode"},
+                                       {"data", QJsonObject{{"type", "EAN8"}, {"data", "123"}}}}}}}
+            << 0 << invalid;
+    }
+    void previewsJobs()
+    {
+        QFETCH(QJsonObject, body);
+        QFETCH(int, width);
+        QFETCH(QJsonObject, failure);
+        const QJsonObject answer = json(post("/previewJob", body));
+        if (width == 0) {
+            QCOMPARE(answer, failure);
+            return;
+        }
+        QCOMPARE(answer.value("status"), QJsonValue(true));
+        const QString uri = answer.value("data").toString();
+        QVERIFY(uri.startsWith("data:image/png;base64,"));
+        const QImage picture =
+            QImage::fromData(QByteArray::fromBase64(uri.mid(22).toLatin1()), "PNG");
+        QCOMPARE(picture.width(), width);
+        QVERIFY(picture.height() > 100); // a line of text and a QR code
+        // The same job as parameters.
+        const QByteArray query = "/previewJob?width=" + QByteArray::number(width) + "&job=" +
+                                 QJsonDocument(body.value("job").toArray())
+                                     .toJson(QJsonDocument::Compact)
+                                     .toPercentEncoding();
+        QCOMPARE(json(get(query)).value("data").toString(), uri);
+    }
+
+    // Switched on, the preview printer is listed and saves each job as a picture in its folder.
+    void previewPrinterSavesJobsAsPictures()
+    {
+        const QString name = "Printarra Preview";
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Mesa 4\n"}}};
+        QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(name));
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", job}})).value("error"),
+                 QJsonValue("Printer not found"));
+
+        client->previewPrinter()->setAvailable(true);
+        QVERIFY(json(get("/getPrinters")).value("data").toArray().contains(name));
+        QCOMPARE(json(post("/getPrinterStatus", {{"printer", name}})).value("data"),
+                 QJsonValue(true));
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", job}})),
+                 (QJsonObject{{"status", true}, {"data", "Job completed successfully"}}));
+        const QJsonArray invalid{
+            QJsonObject{{"op", "qrcode"}, {"data", QJsonObject{{"data", QString()}}}}};
+        QCOMPARE(json(post("/sendJob", {{"printer", name}, {"job", invalid}})),
+                 (QJsonObject{{"status", false},
+                              {"error", "Error printing job"},
+                              {"reason", "qrcode: data is empty"}}));
+        const QStringList saved = QDir(previewFolder.path()).entryList({"*.png"}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(QImage(previewFolder.filePath(saved.first())).width(), 576);
+
+        client->previewPrinter()->setAvailable(false);
+        QVERIFY(!json(get("/getPrinters")).value("data").toArray().contains(name));
+    }
+
+    // A job with a command the printer cannot print sends nothing and says why.
+    void refusesInvalidJobsWithTheReason()
+    {
+        const QJsonArray job{QJsonObject{{"op", "text"}, {"data", "Total\n"}},
+                             QJsonObject{{"op", "barcode"},
+                                         {"data", QJsonObject{{"type", "ITF"}, {"data", "123"}}}}};
+        QCOMPARE(json(post("/sendJob", {{"printer", shopPrinter->queueName()}, {"job", job}})),
+                 (QJsonObject{{"status", false},
+                              {"error", "Error printing job"},
+                              {"reason", "barcode: ITF data must be an even number of digits, 254 "
+                                         "at most"}}));
     }
 
     void keepsNotifications()

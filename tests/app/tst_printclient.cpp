@@ -179,7 +179,10 @@ void TestPrintClient::serverSwitch()
     corvane::HttpListener* listener = client->httpListener();
     QVERIFY(listener && !listener->isListening());
     QCOMPARE(client->serviceProblem(), QString()); // off by choice
-    QVERIFY(testenv::timerOf(client.get(), 3000) && testenv::timerOf(client.get(), 30000));
+    // The printers are listed again every 3 s, or every minute once the print system's own
+    // events tell of each change.
+    QVERIFY(testenv::timerOf(client.get(), 3000) || testenv::timerOf(client.get(), 60000));
+    QVERIFY(testenv::timerOf(client.get(), 30000));
     client->checkStarted();
     QCOMPARE(started.last().at(0), QVariant(true));
 

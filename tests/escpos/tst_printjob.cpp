@@ -323,6 +323,109 @@ private slots:
             << true
             << hex("1b7400 1b740384 1b7400 20 1b7413d5 1b7400"
                    "1d50cbcb 1b2a210200 000000 800000 1b4a18 1b6102");
+        // QR codes: model 2, module size, error correction, store (length + 3), print.
+        const auto qr = [](const char* size, const char* level) {
+            return QByteArray("1d286b04003141 3200 1d286b030031 43") + size + "1d286b030031 45" +
+                   level + "1d286b 0600 315030 414243 1d286b0300315130";
+        };
+        const auto qrcode = [](const char* members) {
+            return QStringLiteral(R"({"op":"qrcode","data":{"data":"ABC"%1}})").arg(members);
+        };
+        QTest::newRow("qrcode: defaults, centred, after an open line")
+            << R"([{"op":"alignment","data":1},{"op":"text","data":"ab"},)" + qrcode("") + "]"
+            << false << hex(R + "1b6101 1b74006162 0a" + qr("06", "31"));
+        QTest::newRow("qrcode: size and level, out of range ones take the defaults")
+            << "[" + qrcode(R"(,"size":16,"ecc":"H")") + "," + qrcode(R"(,"size":17,"ecc":"h")") +
+                   "," + qrcode(R"(,"size":1,"ecc":"L")") + "]"
+            << false << hex(R + qr("10", "33") + qr("06", "31") + qr("01", "30"));
+        // Barcodes: GS h, GS w, GS H, then GS k m n data; check digits are left to the printer.
+        const auto barcode = [](const char* members) {
+            return QStringLiteral(R"([{"op":"barcode","data":{%1}}])").arg(members);
+        };
+        QTest::newRow("EAN13, defaults")
+            << barcode(R"("type":"EAN13","data":"5901234123457")") << false
+            << hex(R + "1d6850 1d7703 1d4802 1d6b430c 353930313233343132333435");
+        QTest::newRow("EAN8 with its check digit 0, without HRI")
+            << barcode(R"("type":"EAN8","data":"96385500","hri":"none")") << false
+            << hex(R + "1d6850 1d7703 1d4800 1d6b4407 39363338353530");
+        QTest::newRow("UPCA, HRI above, height and width")
+            << barcode(R"("type":"UPCA","data":"036000291452","hri":"above","height":255,)"
+                       R"("width":6)")
+            << false << hex(R + "1d68ff 1d7706 1d4801 1d6b410b 3033363030303239313435");
+        QTest::newRow("CODE39, HRI on both sides")
+            << barcode(R"("type":"CODE39","data":"AB-1 $","hri":"both","width":2,"height":1)")
+            << false << hex(R + "1d6801 1d7702 1d4803 1d6b4506 41422d312024");
+        QTest::newRow("ITF, out of range values take the defaults")
+            << barcode(R"("type":"ITF","data":"1234","hri":"middle","width":7,"height":256)")
+            << false << hex(R + "1d6850 1d7703 1d4802 1d6b4604 31323334");
+        QTest::newRow("CODE128: code set B, braces doubled")
+            << barcode(R"("type":"CODE128","data":"A{b}1")") << false
+            << hex(R + "1d6850 1d7703 1d4802 1d6b4908 7b42 41 7b7b 62 7d 31");
+        QTest::newRow("CODE128: even digits in code set C")
+            << barcode(R"("type":"CODE128","data":"012399")") << false
+            << hex(R + "1d6850 1d7703 1d4802 1d6b4905 7b43 01 17 63");
+        QTest::newRow("raw bytes, then style and alignment are sent again")
+            << R"([{"op":"alignment","data":0},{"op":"raw","data":{"base64":"G2EB\nGyEI"}},)"
+               R"({"op":"style","data":{}},{"op":"alignment","data":0},)"
+               R"({"op":"raw","data":{"base64":""}},{"op":"raw","data":"G2EB"}])"
+            << false << hex(R + "1b6100 1b6101 1b2108 1b2100 1b6100");
+    }
+
+    // A command that cannot be printed fails the job before anything reaches the print system.
+    void invalidCommandsPrintNothing_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("reason");
+        const auto barcode = [](const char* type, const char* data) {
+            return QStringLiteral(R"({"op":"barcode","data":{"type":"%1","data":"%2"}})")
+                .arg(type, data);
+        };
+        QTest::newRow("EAN13 length")
+            << barcode("EAN13", "59012341234") << "barcode: EAN13 data must be 12 or 13 digits";
+        QTest::newRow("EAN13 check digit")
+            << barcode("EAN13", "5901234123458") << "barcode: EAN13 check digit must be 7, not 8";
+        QTest::newRow("EAN8 letters")
+            << barcode("EAN8", "963850A") << "barcode: EAN8 data must be 7 or 8 digits";
+        QTest::newRow("UPCA check digit")
+            << barcode("UPCA", "036000291453") << "barcode: UPCA check digit must be 2, not 3";
+        QTest::newRow("CODE39 small letters") << barcode("CODE39", "AbC")
+                                              << "barcode: CODE39 cannot encode \"b\" (digits, "
+                                                 "capital letters, space and - . $ / + %)";
+        QTest::newRow("ITF odd length")
+            << barcode("ITF", "123")
+            << "barcode: ITF data must be an even number of digits, 254 at most";
+        QTest::newRow("CODE128 beyond ASCII")
+            << barcode("CODE128", "Preço") << "barcode: CODE128 cannot encode U+00e7";
+        QTest::newRow("CODE128 too long") << barcode("CODE128", QByteArray(254, 'x').constData())
+                                          << "barcode: CODE128 data too long (254 characters)";
+        QTest::newRow("unknown type")
+            << barcode("ean13", "5901234123457")
+            << "barcode: type must be CODE128, EAN13, EAN8, UPCA, CODE39 or ITF";
+        QTest::newRow("barcode without data") << barcode("ITF", "") << "barcode: data is empty";
+        QTest::newRow("QR code without data") << R"({"op":"qrcode","data":{"data":7}})"
+                                              << "qrcode: data is empty";
+        QTest::newRow("QR code too long")
+            << QStringLiteral(R"({"op":"qrcode","data":{"data":"%1","ecc":"H"}})")
+                   .arg(QString(1300, 'x'))
+            << "qrcode: 1300 bytes do not fit a QR code at error correction H";
+        QTest::newRow("raw not base64") << R"({"op":"raw","data":{"base64":"G2E*"}})"
+                                        << "raw: base64 is not valid";
+        QTest::newRow("raw without base64") << R"({"op":"raw","data":{"bytes":"G2E="}})"
+                                            << "raw: base64 must be a string";
+    }
+
+    void invalidCommandsPrintNothing()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reason);
+        PrintJob job(parse(R"([{"op":"text","data":"Total 1,50\n"},)" + command + "]"),
+                     printer.queueName(), false);
+        QVERIFY(!job.execute());
+        QCOMPARE(job.reason(), reason);
+        QVERIFY(CupsSeam::calls.isEmpty());
+        QByteArray bytes;
+        QVERIFY(!job.collectBytes(&bytes));
+        QVERIFY(bytes.isEmpty());
     }
 
     void commands()

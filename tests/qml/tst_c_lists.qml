@@ -15,6 +15,11 @@ Item {
     }
     // Every printer refresh (each 3 s) announces the list, changed or not.
     SignalSpy {
+        id: testPrintSpy
+        target: printClient
+        signalName: "testPrintFinished"
+    }
+    SignalSpy {
         id: refreshSpy
         target: printClient
         signalName: "printersChanged"
@@ -134,6 +139,39 @@ Item {
             mouseClick(name)
             compare(testSupport.clipboardText(), printer("Balcao_").name)
             printClient.isDebugMode = false
+        }
+
+        // The preview printer's row under the queues: its switch, its folder, its test print
+        // (a picture in that folder); a queue's test print reaches the print system.
+        function test_preview_printer_and_test_prints() {
+            var screen = createScreen("qrc:/Config.qml")
+            var preview = printClient.previewPrinter
+            preview.available = false
+            var row = findChild(screen, "previewPrinterRow")
+            verify(row)
+            compare(findChild(row, "deviceName").text, "Printarra Preview")
+            mouseClick(row.availableSwitch)
+            compare(preview.available, true)
+            compare(String(testSupport.storedValue("previewPrinter")), "true")
+            verify(findChild(screen, "previewFolder").text.indexOf(preview.folder) > 0)
+
+            testPrintSpy.clear()
+            var pictures = testSupport.pictureCount(preview.folder)
+            var button = findChild(row, "testPrintButton")
+            mouseClick(button)
+            verify(!button.enabled, "one test print at a time")
+            testPrintSpy.wait(20000)
+            compare(Array.from(testPrintSpy.signalArguments[0]), ["Printarra Preview", true, ""])
+            compare(testSupport.pictureCount(preview.folder), pictures + 1)
+            tryVerify(function () { return button.enabled })
+            preview.available = false
+
+            var usable = printer("Balcao_")
+            mouseClick(findChild(rowOf(screen, usable), "testPrintButton"))
+            testPrintSpy.wait(20000)
+            compare(Array.from(testPrintSpy.signalArguments[1]), [usable.name, true, ""])
+            verify(!findChild(rowOf(screen, printer("Parado_")), "testPrintButton").enabled,
+                   "no test print on a stopped queue")
         }
 
         function test_printer_overlay_lets_clicks_through() {

@@ -45,6 +45,10 @@ public:
     {
         qobject_cast<Printer*>(printer)->setCondition(QStringLiteral("idle"), reasons, true);
     }
+    Q_INVOKABLE int pictureCount(const QString& folder) const
+    {
+        return QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files).size();
+    }
 
     // A terminal on a pseudo-terminal (no USB serial device here), on the controller's list
     // until its next refresh of the ports.
@@ -102,6 +106,9 @@ int main(int argc, char* argv[])
     QTemporaryDir configHome;
     testenv::prepare(configHome.path());
     QApplication app(argc, argv);
+    // The preview printer's pictures stay out of the user's own folders.
+    QTemporaryDir previewFolder;
+    QSettings().setValue(QStringLiteral("previewFolder"), previewFolder.path());
     // Print queues on the throwaway scheduler: one usable, one stopped.
     testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
     testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
