@@ -2,29 +2,62 @@
 
 #include <cups/cups.h>
 
+#include <vector>
+
 namespace {
 // A lost program's subscription goes away by itself; a running one is renewed by changed().
 constexpr int leaseSeconds = 3600;
+} // namespace
 
-ipp_t* newRequest(ipp_op_t operation)
+CupsMonitor::~CupsMonitor()
+{
+    cancelSubscription(subscription);
+}
+
+ipp_t* CupsMonitor::newRequest(ipp_op_t operation, const QByteArray& uri, const char* uriName)
 {
     ipp_t* request = ippNewRequest(operation);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.constData());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     return request;
 }
 
-bool succeeded(ipp_t* answer)
+ipp_t* CupsMonitor::send(ipp_t* request)
 {
-    return answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (answer && ippGetStatusCode(answer) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        ippDelete(answer);
+        return nullptr;
+    }
+    return answer;
 }
-} // namespace
 
-CupsMonitor::~CupsMonitor()
+int CupsMonitor::subscribe(const QByteArray& uri, std::initializer_list<const char*> events,
+                           int leaseSeconds)
 {
-    unsubscribe();
+    ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri);
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                 "ippget");
+    const std::vector<const char*> names(events);
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                  int(names.size()), nullptr, names.data());
+    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  leaseSeconds);
+    ipp_t* answer = send(request);
+    const int id =
+        ippGetInteger(ippFindAttribute(answer, "notify-subscription-id", IPP_TAG_INTEGER), 0);
+    ippDelete(answer);
+    return id;
+}
+
+void CupsMonitor::cancelSubscription(int id)
+{
+    if (id < 1)
+        return;
+    ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    ippDelete(send(request));
 }
 
 QStringList CupsMonitor::tidyReasons(const QStringList& reasons)
@@ -48,12 +81,10 @@ QList<PrinterCondition> CupsMonitor::conditions()
                                          "printer-is-accepting-jobs"};
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   int(sizeof wanted / sizeof *wanted), nullptr, wanted);
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    ipp_t* answer = send(request);
     QList<PrinterCondition> list;
-    if (!succeeded(answer)) {
-        ippDelete(answer);
+    if (!answer)
         return list;
-    }
     // One group per queue; a nameless attribute separates them.
     PrinterCondition current;
     QStringList reasons;
@@ -98,8 +129,8 @@ bool CupsMonitor::changed()
                       subscription);
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
                       nextSequence);
-        ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-        if (succeeded(answer)) {
+        ipp_t* answer = send(request);
+        if (answer) {
             bool any = false;
             for (ipp_attribute_t* a =
                      ippFindAttribute(answer, "notify-sequence-number", IPP_TAG_INTEGER);
@@ -114,42 +145,19 @@ bool CupsMonitor::changed()
                               subscription);
                 ippAddInteger(renewal, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER,
                               "notify-lease-duration", leaseSeconds);
-                ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, renewal, "/"));
+                ippDelete(send(renewal));
                 age.start();
             }
             return any;
         }
-        ippDelete(answer);
         subscription = 0; // gone with a restarted scheduler or an ended lease
     }
 
-    ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
-    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
-                 "ippget");
-    static const char* const events[] = {"printer-state-changed", "printer-added",
-                                         "printer-deleted", "printer-modified"};
-    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
-                  int(sizeof events / sizeof *events), nullptr, events);
-    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
-                  leaseSeconds);
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     subscription =
-        succeeded(answer)
-            ? ippGetInteger(ippFindAttribute(answer, "notify-subscription-id", IPP_TAG_INTEGER), 0)
-            : 0;
+        subscribe("ipp://localhost/",
+                  {"printer-state-changed", "printer-added", "printer-deleted", "printer-modified"},
+                  leaseSeconds);
     nextSequence = 1;
     age.start();
-    ippDelete(answer);
     return true;
-}
-
-void CupsMonitor::unsubscribe()
-{
-    if (subscription < 1)
-        return;
-    ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                  subscription);
-    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
-    subscription = 0;
 }

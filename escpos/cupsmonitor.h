@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cups/ipp.h>
+
 // What the print system knows of one queue beyond its name.
 struct PrinterCondition
 {
@@ -36,6 +38,19 @@ public:
     // "media-empty-warning" are both "media-empty"; "none" is no reason.
     static QStringList tidyReasons(const QStringList& reasons);
 
+    // An IPP request to the local scheduler for uri (named uriName) by this user.
+    static ipp_t* newRequest(ipp_op_t operation, const QByteArray& uri = "ipp://localhost/",
+                             const char* uriName = "printer-uri");
+    // Sends a request (and frees it). The answer, or null when the scheduler refused it or
+    // did not answer; the caller frees it.
+    static ipp_t* send(ipp_t* request);
+    // A subscription (pulled with Get-Notifications) to events of the queue or, for the
+    // server's own uri, of every queue; ended by its lease or cancelSubscription. 0 when the
+    // print system offers none.
+    static int subscribe(const QByteArray& uri, std::initializer_list<const char*> events,
+                         int leaseSeconds);
+    static void cancelSubscription(int id);
+
     // Whether the print system reported a printer event since the last look. True as well
     // when there is no subscription yet or it was lost (the scheduler restarted, the lease
     // ran out): it is made again, and what happened meanwhile is unknown.
@@ -44,8 +59,6 @@ public:
     bool subscribed() const { return subscription > 0; }
 
 private:
-    void unsubscribe();
-
     int subscription = 0;
     int nextSequence = 1;
     QElapsedTimer age; // since the lease was last set

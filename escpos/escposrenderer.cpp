@@ -147,18 +147,21 @@ void ESCPOSRenderer::command(const QByteArray& bytes, int& i)
     }
 }
 
+int ESCPOSRenderer::takeArgument(const QByteArray& bytes, int& i)
+{
+    if (!need(bytes, i, 3)) {
+        skip(i, bytes.size() - i);
+        return -1;
+    }
+    const int n = uchar(bytes.at(i + 2));
+    i += 3;
+    return n;
+}
+
 void ESCPOSRenderer::escape(const QByteArray& bytes, int& i)
 {
     const char f = bytes.at(i + 1);
-    const auto argument = [&]() -> int {
-        if (!need(bytes, i, 3)) {
-            skip(i, bytes.size() - i);
-            return -1;
-        }
-        const int n = uchar(bytes.at(i + 2));
-        i += 3;
-        return n;
-    };
+    const auto argument = [&] { return takeArgument(bytes, i); };
     int n = 0;
     switch (f) {
     case '@':
@@ -286,15 +289,7 @@ void ESCPOSRenderer::escape(const QByteArray& bytes, int& i)
 void ESCPOSRenderer::groupSeparator(const QByteArray& bytes, int& i)
 {
     const char f = bytes.at(i + 1);
-    const auto argument = [&]() -> int {
-        if (!need(bytes, i, 3)) {
-            skip(i, bytes.size() - i);
-            return -1;
-        }
-        const int n = uchar(bytes.at(i + 2));
-        i += 3;
-        return n;
-    };
+    const auto argument = [&] { return takeArgument(bytes, i); };
     int n = 0;
     switch (f) {
     case '!':

@@ -57,6 +57,9 @@ private:
     void reset();
     bool need(const QByteArray& bytes, int i, qint64 count);
     void skip(int& i, int count);
+    // The one-byte argument of the three-byte command at i, stepping over the command; -1
+    // (and the rest skipped) when the bytes end first.
+    int takeArgument(const QByteArray& bytes, int& i);
 
     void character(uchar byte);
     const Bitmap& glyph(QChar c, bool fontB, bool bold);

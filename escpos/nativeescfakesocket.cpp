@@ -1,5 +1,7 @@
 #include "nativeescfakesocket.h"
 
+#include "cupsmonitor.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QStringList>
@@ -19,55 +21,20 @@ const char jobTitle[] = "PRN COMMNAD";
 ipp_t* askFor(ipp_op_t operation, const char* uriName, const QByteArray& uri,
               std::initializer_list<const char*> attributes)
 {
-    ipp_t* request = ippNewRequest(operation);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uriName, nullptr, uri.constData());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ipp_t* request = CupsMonitor::newRequest(operation, uri, uriName);
     const std::vector<const char*> names(attributes);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   int(names.size()), nullptr, names.data());
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    if (answer && ippGetStatusCode(answer) > IPP_STATUS_OK_EVENTS_COMPLETE) {
-        ippDelete(answer);
-        return nullptr;
-    }
-    return answer;
-}
-
-// Subscribes to the ends of the queue's jobs, before a job's document is sent so that its end
-// cannot be missed. A job's own subscription would not do: the scheduler drops it with the
-// job, and one that keeps no job history forgets a finished job at once. The lease ends it
-// should the program stop before it cancels it. 0 when the print system offers none.
-int subscribeToJobs(const QByteArray& printerUri)
-{
-    ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 printerUri.constData());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
-    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
-                 "ippget");
-    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
-                 "job-completed");
-    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", 900);
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    const int id =
-        ippGetInteger(ippFindAttribute(answer, "notify-subscription-id", IPP_TAG_INTEGER), 0);
-    ippDelete(answer);
-    return id;
+    return CupsMonitor::send(request);
 }
 
 // Whether the end event of the job arrived, with the job's last state and reasons.
 bool jobEnded(int subscriptionId, int jobId, int* state, QString* reasons)
 {
-    ipp_t* request = ippNewRequest(IPP_OP_GET_NOTIFICATIONS);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 "ipp://localhost/");
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ipp_t* request = CupsMonitor::newRequest(IPP_OP_GET_NOTIFICATIONS);
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
                   subscriptionId);
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    ipp_t* answer = CupsMonitor::send(request);
     // Each event is a group of its own; the first attribute of the next one has no name.
     bool ended = false;
     int eventJob = 0;
@@ -154,11 +121,14 @@ bool NativeESCFakeSocket::startJobRequested()
         refusedBecause = QString::fromUtf8(ippErrorString(cupsLastError()));
         return false;
     }
-    // Between creating the job and opening its document: the document's request holds the
-    // connection until it is finished.
+    // The end of the queue's jobs is subscribed to between creating the job and opening its
+    // document (whose request holds the connection until it is finished), so that it cannot be
+    // missed. A job's own subscription would not do: the scheduler drops it with the job, and
+    // one that keeps no job history forgets a finished job at once. The lease ends it should
+    // the program stop before it cancels it.
     endSubscription();
-    subscriptionId =
-        subscribeToJobs("ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName));
+    subscriptionId = CupsMonitor::subscribe(
+        "ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName), {"job-completed"}, 900);
     const http_status_t status =
         cupsStartDocument(CUPS_HTTP_DEFAULT, name.constData(), id, jobTitle, CUPS_FORMAT_RAW, 1);
     if (status != HTTP_STATUS_CONTINUE) {
@@ -323,15 +293,6 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
 
 void NativeESCFakeSocket::endSubscription()
 {
-    if (subscriptionId < 1)
-        return;
-    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_SUBSCRIPTION);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 "ipp://localhost/");
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                  subscriptionId);
-    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    CupsMonitor::cancelSubscription(subscriptionId);
     subscriptionId = 0;
 }
