@@ -641,6 +641,28 @@ private slots:
         QVERIFY(printed.second >= 1000);
     }
 
+    // A hundred requests in one TLS write are answered in order, and then so is everyone else:
+    // the bytes behind a request must not run the API inside its own answer.
+    void answersPipelinedRequests()
+    {
+        const QByteArray status =
+            request("GET", "/getStatus", "Authorization: Bearer " + key + "\r\n");
+        auto answers = std::async(std::launch::async, [this, status] {
+            HttpClient http(true, rootCertificate());
+            QList<QJsonValue> data;
+            if (http.connectTo(port, QStringLiteral("localhost"))) {
+                http.send(status.repeated(100));
+                for (int i = 0; i < 100; ++i)
+                    data.append(json(http.readResponse(20000)).value("data"));
+            }
+            return data;
+        });
+        const QList<QJsonValue> data = awaitWithEvents(answers);
+        QCOMPARE(data.size(), 100);
+        QCOMPARE(data.count(QJsonValue("Device online")), 100);
+        QCOMPARE(json(get("/getStatus")).value("data"), QJsonValue("Device online"));
+    }
+
     // A printer that is off fails its job after the bound, with the job cancelled, and
     // holds up nobody else meanwhile.
     void aPrinterThatIsOffHoldsNobody()
