@@ -506,7 +506,7 @@ void PrintClient::testPrint(const QString& printerName)
 {
     const bool preview = printerName == PreviewPrinter::printerName();
     testPrints->start(printerName, compatibilityMode(),
-                      preview ? m_previewPrinter->folder() : QString());
+                      preview ? m_previewPrinter->folder() : QString(), jobTimeout());
 }
 
 void PrintClient::clipboard(const QString& text)

@@ -56,7 +56,7 @@ QJsonArray TestPrint::job(const QString& printerName)
 }
 
 void TestPrint::start(const QString& printerName, bool compatibilityMode,
-                      const QString& previewFolder)
+                      const QString& previewFolder, int timeoutMs)
 {
     const QJsonArray sample = job(printerName);
     QThread* thread = QThread::create([=] {
@@ -67,7 +67,8 @@ void TestPrint::start(const QString& printerName, bool compatibilityMode,
                 !PreviewPrinter::save(sample, compatibilityMode, previewFolder, &reason).isEmpty();
         } else {
             PrintJob print(sample, printerName, compatibilityMode);
-            printed = print.execute();
+            // Reported printed only once the printer took it, as for the web application's jobs.
+            printed = print.execute() && print.waitForOutcome(timeoutMs);
             reason = print.reason();
         }
         // This object outlives the thread (its destructor waits), so the report is safe.

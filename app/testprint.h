@@ -25,9 +25,11 @@ public:
 
     /**
      * Prints the sample on a queue, or saves it in previewFolder when that is not empty (the
-     * preview printer). finished() reports the outcome.
+     * preview printer). finished() reports the outcome: printed only once the printer took it
+     * within timeoutMs.
      */
-    void start(const QString& printerName, bool compatibilityMode, const QString& previewFolder);
+    void start(const QString& printerName, bool compatibilityMode, const QString& previewFolder,
+               int timeoutMs);
 
 signals:
     void finished(const QString& printerName, bool printed, const QString& reason);

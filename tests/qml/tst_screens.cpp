@@ -109,7 +109,9 @@ int main(int argc, char* argv[])
     // The preview printer's pictures stay out of the user's own folders.
     QTemporaryDir previewFolder;
     QSettings().setValue(QStringLiteral("previewFolder"), previewFolder.path());
-    // Print queues on the throwaway scheduler: one usable, one stopped.
+    QSettings().setValue(QStringLiteral("jobTimeout"), 1);
+    // Print queues on the throwaway scheduler: one usable (its printer does not answer), one
+    // stopped.
     testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
     testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
     if (!usable.ok || !stopped.ok || !testenv::cupsTool("cupsdisable", {stopped.name})) {
