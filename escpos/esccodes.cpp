@@ -1,5 +1,7 @@
 #include "esccodes.h"
 
+#include "esccommands.h"
+
 #include <QJsonValue>
 
 #include <qrencode.h>
@@ -193,28 +195,29 @@ bool ESCCodes::parseBarcode(const QJsonObject& data, Barcode* code, QString* err
 QByteArray ESCCodes::qrCodeBytes(const QrCode& code)
 {
     QByteArray out;
-    out.append("\x1d\x28\x6b\x04\x00\x31\x41\x32\x00", 9); // model 2
-    out.append("\x1d\x28\x6b\x03\x00\x31\x43", 7);         // module size
+    // Each function: GS ( k, the length of what follows (pL pH), cn 49 (QR code), fn.
+    out.append(EscPos::symbol).append("\x04\x00\x31\x41\x32\x00", 6); // model 2
+    out.append(EscPos::symbol).append("\x03\x00\x31\x43", 4);         // module size
     out.append(char(code.moduleSize));
-    out.append("\x1d\x28\x6b\x03\x00\x31\x45", 7); // error correction
+    out.append(EscPos::symbol).append("\x03\x00\x31\x45", 4); // error correction
     out.append(char(48 + code.level));
     const int stored = code.data.size() + 3;
-    out.append("\x1d\x28\x6b", 3); // store the data
+    out.append(EscPos::symbol); // store the data
     out.append(char(stored & 0xff));
     out.append(char(stored >> 8));
     out.append("\x31\x50\x30", 3);
     out.append(code.data);
-    out.append("\x1d\x28\x6b\x03\x00\x31\x51\x30", 8); // print
+    out.append(EscPos::symbol).append("\x03\x00\x31\x51\x30", 5); // print
     return out;
 }
 
 QByteArray ESCCodes::barcodeBytes(const Barcode& code)
 {
     QByteArray out;
-    out.append("\x1d\x68", 2).append(char(code.height));
-    out.append("\x1d\x77", 2).append(char(code.width));
-    out.append("\x1d\x48", 2).append(char(code.hri));
-    out.append("\x1d\x6b", 2).append(char(code.function)).append(char(code.data.size()));
+    out.append(EscPos::barcodeHeight).append(char(code.height));
+    out.append(EscPos::barcodeWidth).append(char(code.width));
+    out.append(EscPos::hriPosition).append(char(code.hri));
+    out.append(EscPos::printBarcode).append(char(code.function)).append(char(code.data.size()));
     out.append(code.data);
     return out;
 }

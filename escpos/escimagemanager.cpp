@@ -1,5 +1,7 @@
 #include "escimagemanager.h"
 
+#include "esccommands.h"
+
 #include <vector>
 
 ESCImageManager::ESCImageManager(QObject* parent) : QObject(parent) {}
@@ -147,7 +149,7 @@ QByteArray ESCImageManager::makeBands(const QByteArray& dithered, const QByteArr
 
     const uchar* px = reinterpret_cast<const uchar*>(dithered.constData());
     for (int y0 = 0; y0 < h; y0 += bandHeight) {
-        out.append("\x1b\x2a", 2);
+        out.append(EscPos::selectBitImageMode);
         out.append(char(highDensity ? 33 : 0));
         out.append(char(w & 0xFF));
         out.append(char((w >> 8) & 0xFF));
@@ -173,16 +175,17 @@ QByteArray ESCImageManager::makeBands(const QByteArray& dithered, const QByteArr
 QByteArray ESCImageManager::makeMono(const QByteArray& dithered) const
 {
     // GS P 0 0 restores the default motion units, ESC 3 0 removes the gap between bands.
-    static const QByteArray preamble("\x1d\x50\x00\x00\x1b\x33\x00", 7);
-    static const QByteArray bandEnd("\x1b\x64\x00", 3);
+    static const QByteArray preamble =
+        EscPos::setMotionUnits + QByteArray(2, 0) + EscPos::setLineSpacing + QByteArray(1, 0);
+    static const QByteArray bandEnd = EscPos::printAndFeedLines + QByteArray(1, 0);
     return makeBands(dithered, preamble, bandEnd);
 }
 
 QByteArray ESCImageManager::makeMonoCompatibilityMode(const QByteArray& dithered) const
 {
     // Motion units of 1/203 inch; each band is printed and fed by 24 units.
-    static const QByteArray preamble("\x1d\x50\xcb\xcb", 4);
-    static const QByteArray bandEnd("\x1b\x4a\x18", 3);
+    static const QByteArray preamble = EscPos::setMotionUnits + QByteArray(2, char(203));
+    static const QByteArray bandEnd = EscPos::printAndFeed + char(24);
     return makeBands(dithered, preamble, bandEnd);
 }
 
@@ -190,13 +193,13 @@ QByteArray ESCImageManager::pagedPrinting(const QByteArray& bands) const
 {
     QByteArray out;
     out.reserve(bands.size() + 13);
-    out.append("\x1b\x4c", 2);                 // enter page mode
-    out.append("\x1b\x57\x00\x00\x00\x00", 6); // print area at origin 0, 0
+    out.append(EscPos::selectPageMode);
+    out.append(EscPos::setPrintArea).append(4, 0); // at origin 0, 0
     out.append(char(width & 0xFF));
     out.append(char((width >> 8) & 0xFF));
     out.append(char(height & 0xFF));
     out.append(char((height >> 8) & 0xFF));
     out.append(bands);
-    out.append('\x0c'); // print the page, back to standard mode
+    out.append(EscPos::printPage);
     return out;
 }

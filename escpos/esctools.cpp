@@ -2,6 +2,7 @@
 
 #include "asciimap.h"
 #include "codepages.h"
+#include "esccommands.h"
 
 #include <algorithm>
 
@@ -70,7 +71,7 @@ QString ESCTools::wrapText(const QString& text, int width, bool fold)
 
 QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
 {
-    static const QByteArray selectPage0("\x1b\x74\x00", 3);
+    static const QByteArray selectPage0 = EscPos::selectCodePage + char(0);
     QByteArray result = selectPage0;
     result.reserve(3 + text.size());
     for (const QChar c : text) {
@@ -78,7 +79,7 @@ QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
         if (r.at(0) == 0) {
             result.append(r.at(1));
         } else {
-            result.append("\x1b\x74", 2);
+            result.append(EscPos::selectCodePage);
             result.append(r.at(0));
             result.append(r.at(1));
             result.append(selectPage0);

@@ -1,6 +1,7 @@
 #include "printjob.h"
 
 #include "esccodes.h"
+#include "esccommands.h"
 #include "escimagemanager.h"
 #include "escposrenderer.h"
 #include "esctools.h"
@@ -223,14 +224,14 @@ void PrintJob::applyStyle()
     if (underlined)
         mode |= char(0x80);
     styleKnown = true;
-    send(QByteArray("\x1b\x21", 2) + mode);
+    send(EscPos::selectPrintMode + mode);
 }
 
 void PrintJob::setDefaultPrinterSettings()
 {
     doubleWidth = doubleHeight = condensed = emphasized = underlined = false;
     alignment = -1;
-    send(QByteArray("\x1b\x40", 2));
+    send(EscPos::initialize);
     // Prints a line feed, after ESC t 0 as every text: the printer starts in page 0.
     setText(QStringLiteral("\n"));
 }
@@ -284,7 +285,7 @@ void PrintJob::setAlignment(int alignment)
     if (alignment == this->alignment)
         return;
     this->alignment = alignment;
-    send(QByteArray("\x1b\x61", 2) + char(alignment));
+    send(EscPos::selectJustification + char(alignment));
 }
 
 void PrintJob::setCut(const QString& cut)
@@ -292,9 +293,9 @@ void PrintJob::setCut(const QString& cut)
     if (!hasCutter)
         return;
     if (cut == QLatin1String("no_feed"))
-        send(QByteArray("\x1d\x56\x31", 3));
+        send(EscPos::cutPartial);
     else
-        send(QByteArray("\x1d\x56\x42\x0a", 4));
+        send(EscPos::feedAndCutPartial + char(10));
 }
 
 void PrintJob::setPulse(const QJsonObject& data)
@@ -307,7 +308,7 @@ void PrintJob::setPulse(const QJsonObject& data)
     int pulse = intMember(data.value(QLatin1String("pulse")), 50);
     if (pulse < 50 || pulse > 250)
         pulse = 50;
-    QByteArray bytes("\x1b\x70", 2);
+    QByteArray bytes = EscPos::generatePulse;
     bytes.append(char(drawer));
     bytes.append(char(pulse));
     bytes.append(char(250)); // off time
