@@ -28,9 +28,10 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
     , sslConfiguration(sslConfiguration)
 {
     // The limits are read once: the settings store is shared by every thread behind one lock.
-    writeTimeout = HttpSettings::intValue(settings, QStringLiteral("writeTimeout"),
+    writeTimeout = HttpSettings::intValue(settings, HttpSettingKeys::writeTimeout,
                                           HttpResponse::defaultWriteTimeout);
-    readTimeoutMs = HttpSettings::intValue(settings, QStringLiteral("readTimeout"), 10000);
+    readTimeoutMs = HttpSettings::intValue(settings, HttpSettingKeys::readTimeout,
+                                           HttpSettings::defaultReadTimeout);
     maxRequestSize = HttpRequest::maxRequestSizeOf(settings);
     maxMultiPartSize = HttpRequest::maxMultiPartSizeOf(settings);
 

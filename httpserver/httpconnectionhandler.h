@@ -3,6 +3,7 @@
 
 #include "httprequest.h"
 #include "httprequesthandler.h"
+#include "httpsettings.h"
 
 #include <QAbstractSocket>
 #include <QSettings>
@@ -86,7 +87,7 @@ private:
     std::atomic<bool> busy{false};
     const QSslConfiguration* sslConfiguration;
     int writeTimeout = HttpResponse::defaultWriteTimeout;
-    int readTimeoutMs = 10000;
+    int readTimeoutMs = HttpSettings::defaultReadTimeout;
     int maxRequestSize = 0;
     int maxMultiPartSize = 0;
     bool reading = false;  // read() is running; a signal from inside it must not re-enter

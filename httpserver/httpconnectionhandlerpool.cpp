@@ -23,7 +23,8 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings,
     : QObject(), settings(settings), requestHandler(requestHandler)
 {
     loadSslConfig();
-    cleanupTimer.start(HttpSettings::intValue(settings, QStringLiteral("cleanupInterval"), 1000));
+    cleanupTimer.start(HttpSettings::intValue(settings, HttpSettingKeys::cleanupInterval,
+                                              HttpSettings::defaultCleanupInterval));
     connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
 }
 
@@ -50,8 +51,8 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
         }
     }
     if (!freeHandler) {
-        const int maxConnectionHandlers =
-            HttpSettings::intValue(settings, QStringLiteral("maxThreads"), 100);
+        const int maxConnectionHandlers = HttpSettings::intValue(
+            settings, HttpSettingKeys::maxThreads, HttpSettings::defaultMaxThreads);
         if (pool.count() < maxConnectionHandlers) {
             freeHandler = new HttpConnectionHandler(settings, requestHandler, sslConfiguration);
             freeHandler->setWaitingConnections(&waitingConnections);
@@ -95,7 +96,8 @@ HttpConnectionHandler* HttpConnectionHandlerPool::longestWaiting()
 
 void HttpConnectionHandlerPool::cleanup()
 {
-    const int maxIdleHandlers = HttpSettings::intValue(settings, QStringLiteral("minThreads"), 1);
+    const int maxIdleHandlers = HttpSettings::intValue(settings, HttpSettingKeys::minThreads,
+                                                       HttpSettings::defaultMinThreads);
     int idleCounter = 0;
     QMutexLocker locker(&mutex);
     const QList<HttpConnectionHandler*> handlers = pool;
@@ -127,10 +129,9 @@ bool HttpConnectionHandlerPool::isSslEnabled() const
 
 void HttpConnectionHandlerPool::loadSslConfig()
 {
-    QString sslKeyFileName =
-        HttpSettings::value(settings, QStringLiteral("sslKeyFile"), "").toString();
+    QString sslKeyFileName = HttpSettings::value(settings, HttpSettingKeys::sslKeyFile).toString();
     QString sslCertFileName =
-        HttpSettings::value(settings, QStringLiteral("sslCertFile"), "").toString();
+        HttpSettings::value(settings, HttpSettingKeys::sslCertFile).toString();
     if (sslKeyFileName.isEmpty() || sslCertFileName.isEmpty()) {
         return;
     }

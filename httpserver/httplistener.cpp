@@ -48,8 +48,8 @@ void HttpListener::listen()
         // those that give way after their grace.
         connect(pool, &HttpConnectionHandlerPool::handlerFreed, this, &HttpListener::serveWaiting);
     }
-    const QString host = HttpSettings::value(settings, QStringLiteral("host")).toString();
-    const quint16 port = quint16(HttpSettings::value(settings, QStringLiteral("port")).toInt());
+    const QString host = HttpSettings::value(settings, HttpSettingKeys::host).toString();
+    const quint16 port = quint16(HttpSettings::value(settings, HttpSettingKeys::port).toInt());
     QTcpServer::listen(host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host), port);
     if (!isListening()) {
         qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));

@@ -56,12 +56,14 @@ HttpRequest::HttpRequest(int maxRequestSize, int maxMultiPartSize)
 
 int HttpRequest::maxRequestSizeOf(QSettings* settings)
 {
-    return HttpSettings::value(settings, QStringLiteral("maxRequestSize"), "16000").toInt();
+    return HttpSettings::intValue(settings, HttpSettingKeys::maxRequestSize,
+                                  HttpSettings::defaultMaxRequestSize);
 }
 
 int HttpRequest::maxMultiPartSizeOf(QSettings* settings)
 {
-    return HttpSettings::value(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
+    return HttpSettings::intValue(settings, HttpSettingKeys::maxMultiPartSize,
+                                  HttpSettings::defaultMaxMultiPartSize);
 }
 
 HttpRequest::~HttpRequest()
