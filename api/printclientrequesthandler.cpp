@@ -1,9 +1,9 @@
 #include "printclientrequesthandler.h"
 
-#include "appconfig.h"
-#include "printclient.h"
+#include "apibackend.h"
 #include "printjob.h"
 #include "tpa.h"
+#include "tpastatus.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -33,6 +33,27 @@ QJsonObject failure(const QString& error)
 {
     return QJsonObject{{QStringLiteral("status"), false}, {QStringLiteral("error"), error}};
 }
+
+QJsonObject success(const QJsonValue& data)
+{
+    return QJsonObject{{QStringLiteral("status"), true}, {QStringLiteral("data"), data}};
+}
+
+/**
+ * Origins of the web application: an "Origin" that ends with one of these is echoed in
+ * "Access-Control-Allow-Origin". Each starts with a dot, so that a look-alike domain
+ * ("evilvelora.pt") does not pass.
+ */
+const QStringList allowedOriginSuffixes = {
+    QStringLiteral(".velora.pt"), QStringLiteral(".velora.com"), QStringLiteral(".velora.es"),
+    QStringLiteral(".velora.com.br"), QStringLiteral(".velora.app")};
+// Origins beginning with this are allowed too (a web application under development).
+const QString localOriginPrefix = QStringLiteral("http://localhost");
+// Sent in "Access-Control-Allow-Origin" for any other origin.
+const QString defaultOrigin = QStringLiteral("https://www.velora.pt");
+// The help article on receipt printers, linked from the page on "/".
+const QString helpAddress =
+    QStringLiteral("https://ajuda.velora.pt/artigos/configurar-impressoras-de-taloes");
 } // namespace
 
 /** The request fields, from the parameters or from a JSON body. */
@@ -52,30 +73,24 @@ struct PrintClientRequestHandler::Fields
     int width = 576; // of the paper of a preview; 0 for a value that is none of the widths
 };
 
-PrintClientRequestHandler::PrintClientRequestHandler(QObject* parent) : HttpRequestHandler(parent)
+PrintClientRequestHandler::PrintClientRequestHandler(ApiBackend* backend, QObject* parent)
+    : HttpRequestHandler(parent), backend(backend)
 {
-    qRegisterMetaType<PrintClient*>("PrintClient*");
-}
-
-void PrintClientRequestHandler::setPrintClient(PrintClient* client)
-{
-    printClient = client;
 }
 
 QString PrintClientRequestHandler::allowedOrigin(const QString& origin)
 {
     if (!origin.isEmpty()) {
-        const QStringList suffixes = AppConfig::allowedOriginSuffixes();
-        for (const QString& suffix : suffixes) {
+        for (const QString& suffix : allowedOriginSuffixes) {
             if (origin.endsWith(suffix)) {
                 return origin;
             }
         }
-        if (origin.startsWith(AppConfig::localOriginPrefix())) {
+        if (origin.startsWith(localOriginPrefix)) {
             return origin;
         }
     }
-    return AppConfig::defaultOrigin();
+    return defaultOrigin;
 }
 
 QString PrintClientRequestHandler::bearerKey(const QString& authorization)
@@ -184,7 +199,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         return;
     }
 
-    if (!printClient || key != printClient->securityKey()) {
+    if (key != backend->securityKey()) {
         response.setStatus(401, "Unauthorized");
         writeAnswer(failure(QStringLiteral("Invalid security key")));
         return;
@@ -198,7 +213,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         answer = failure(QStringLiteral("Not found"));
     }
     if (sent) {
-        const int timeout = printClient->jobTimeout();
+        const int timeout = backend->jobTimeout();
         locker.unlock();
         if (!sent->waitForOutcome(timeout)) {
             answer = failure(QStringLiteral("Error printing job"));
@@ -289,31 +304,32 @@ void PrintClientRequestHandler::root(HttpRequest&, HttpResponse& response)
             "Velora, consulte <a href=\"%1\">a documentação <em>online</em></a>.</p>\n"
             "</body>\n"
             "</html>\n")
-            .arg(AppConfig::helpAddress());
+            .arg(helpAddress);
     response.write(page.toUtf8(), true);
 }
 
 namespace {
-PrinterPtr findPrinter(const PrintClient* client, const QString& name)
+using PrinterStatus = ApiBackend::PrinterStatus;
+using TpaPtr = QSharedPointer<Tpa>;
+
+bool findPrinter(const ApiBackend* backend, const QString& name, PrinterStatus* found)
 {
-    if (name.isEmpty()) {
-        return PrinterPtr();
-    }
-    const QList<PrinterPtr> printers = client->printerList();
-    for (const PrinterPtr& printer : printers) {
-        if (printer->available() && printer->name() == name) {
-            return printer;
+    const QList<PrinterStatus> printers = backend->printerStatuses();
+    for (const PrinterStatus& printer : printers) {
+        if (!name.isEmpty() && printer.name == name) {
+            *found = printer;
+            return true;
         }
     }
-    return PrinterPtr();
+    return false;
 }
 
-TpaPtr findTpa(const PrintClient* client, const QString& port)
+TpaPtr findTpa(const ApiBackend* backend, const QString& port)
 {
     if (port.isEmpty()) {
         return TpaPtr();
     }
-    const QList<TpaPtr> tpas = client->tpaList();
+    const QList<TpaPtr> tpas = backend->tpaList();
     for (const TpaPtr& tpa : tpas) {
         if (tpa->available() && tpa->tpa().portName() == port) {
             return tpa;
@@ -326,39 +342,34 @@ TpaPtr findTpa(const PrintClient* client, const QString& port)
 void PrintClientRequestHandler::getPrinters(QJsonObject& response)
 {
     QJsonArray names;
-    const QList<PrinterPtr> printers = printClient->printerList();
-    for (const PrinterPtr& printer : printers) {
-        if (printer->available()) {
-            names.append(printer->name());
-        }
+    const QList<PrinterStatus> printers = backend->printerStatuses();
+    for (const PrinterStatus& printer : printers) {
+        names.append(printer.name);
     }
-    if (printClient->previewPrinter()->available()) {
-        names.append(PreviewPrinter::printerName());
+    if (backend->previewPrinterOn()) {
+        names.append(ApiBackend::previewPrinterName());
     }
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"), names);
+    response = success(names);
 }
 
 void PrintClientRequestHandler::getPrinterStatus(QJsonObject& response, QString printer)
 {
-    const PrinterPtr found = findPrinter(printClient, printer);
+    PrinterStatus found;
     if (isPreviewPrinter(printer)) {
-        response.insert(QStringLiteral("status"), true);
-        response.insert(QStringLiteral("data"), true);
+        response = success(true);
         response.insert(QStringLiteral("state"), QStringLiteral("idle"));
         response.insert(QStringLiteral("reasons"), QJsonArray());
         response.insert(QStringLiteral("accepting"), true);
-    } else if (found) {
-        response.insert(QStringLiteral("status"), true);
-        response.insert(QStringLiteral("data"), found->state());
-        response.insert(QStringLiteral("state"), found->stateName());
-        response.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(found->reasons()));
-        response.insert(QStringLiteral("accepting"), found->accepting());
+    } else if (findPrinter(backend, printer, &found)) {
+        response = success(found.online);
+        response.insert(QStringLiteral("state"), found.state);
+        response.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(found.reasons));
+        response.insert(QStringLiteral("accepting"), found.accepting);
     } else {
         response = failure(QStringLiteral("Printer not found"));
     }
-    response.insert(QStringLiteral("version"), printClient->curVersion());
-    response.insert(QStringLiteral("device"), printClient->device());
+    response.insert(QStringLiteral("version"), backend->curVersion());
+    response.insert(QStringLiteral("device"), backend->device());
 }
 
 void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, QJsonArray job,
@@ -368,13 +379,12 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         sendPreviewJob(response, job);
         return;
     }
-    // Holding the printer keeps it alive for the job, even if its queue goes meanwhile.
-    const PrinterPtr found = findPrinter(printClient, printer);
-    if (!found) {
+    PrinterStatus found;
+    if (!findPrinter(backend, printer, &found)) {
         response = failure(QStringLiteral("Printer not found"));
         return;
     }
-    if (!found->state()) {
+    if (!found.online) {
         response = failure(QStringLiteral("Printer offline or in error state"));
         return;
     }
@@ -382,11 +392,9 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
         response = failure(QStringLiteral("Job is empty"));
         return;
     }
-    auto printJob =
-        std::make_unique<PrintJob>(job, found->name(), printClient->compatibilityMode());
+    auto printJob = std::make_unique<PrintJob>(job, found.name, backend->compatibilityMode());
     if (printJob->execute()) {
-        response.insert(QStringLiteral("status"), true);
-        response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
+        response = success(QStringLiteral("Job completed successfully"));
         sent = std::move(printJob);
     } else {
         response = failure(QStringLiteral("Error printing job"));
@@ -409,8 +417,7 @@ void PrintClientRequestHandler::sendJob(QJsonObject& response, QString printer, 
 
 bool PrintClientRequestHandler::isPreviewPrinter(const QString& printer) const
 {
-    // No print queue has this name: the print system allows no blanks in one.
-    return printer == PreviewPrinter::printerName() && printClient->previewPrinter()->available();
+    return printer == ApiBackend::previewPrinterName() && backend->previewPrinterOn();
 }
 
 void PrintClientRequestHandler::sendPreviewJob(QJsonObject& response, const QJsonArray& job)
@@ -420,15 +427,12 @@ void PrintClientRequestHandler::sendPreviewJob(QJsonObject& response, const QJso
         return;
     }
     QString reason;
-    if (PreviewPrinter::save(job, printClient->compatibilityMode(),
-                             printClient->previewPrinter()->folder(), &reason)
-            .isEmpty()) {
+    if (!backend->savePreview(job, &reason)) {
         response = failure(QStringLiteral("Error printing job"));
         response.insert(QStringLiteral("reason"), reason);
         return;
     }
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"), QStringLiteral("Job completed successfully"));
+    response = success(QStringLiteral("Job completed successfully"));
 }
 
 void PrintClientRequestHandler::previewJob(QJsonObject& response, const QJsonArray& job, int width)
@@ -442,50 +446,40 @@ void PrintClientRequestHandler::previewJob(QJsonObject& response, const QJsonArr
         return;
     }
     // The same bytes a print would send: the same compatibility mode, the same commands.
-    PrintJob printJob(job, QString(), printClient->compatibilityMode());
+    PrintJob printJob(job, QString(), backend->compatibilityMode());
     QByteArray png;
     if (!printJob.preview(width, &png)) {
         response = failure(QStringLiteral("Error previewing job"));
         response.insert(QStringLiteral("reason"), printJob.reason());
         return;
     }
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"),
-                    QString::fromLatin1("data:image/png;base64," + png.toBase64()));
+    response = success(QString::fromLatin1("data:image/png;base64," + png.toBase64()));
 }
 
 void PrintClientRequestHandler::setNotificationOrder(QJsonObject& response,
                                                      QJsonObject notification)
 {
-    Notification* created = notification.isEmpty() ? nullptr : Notification::fromJSON(notification);
-    if (!created) {
+    if (notification.isEmpty() || !backend->takeNotification(notification)) {
+        // This one failure has always carried its text in "data".
         response.insert(QStringLiteral("status"), false);
         response.insert(QStringLiteral("data"), QStringLiteral("Error receiving notification"));
         return;
     }
-    printClient->addNotification(created);
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"), QStringLiteral("Notification received"));
+    response = success(QStringLiteral("Notification received"));
 }
 
 void PrintClientRequestHandler::getStatus(QJsonObject& response, bool withNotifications)
 {
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"), QStringLiteral("Device online"));
+    response = success(QStringLiteral("Device online"));
     if (withNotifications) {
-        QJsonArray list;
-        const QList<NotificationPtr> notifications = printClient->notifications();
-        for (const NotificationPtr& notification : notifications) {
-            list.append(notification->toJSON());
-        }
-        response.insert(QStringLiteral("notifications"), list);
+        response.insert(QStringLiteral("notifications"), backend->notificationsJson());
     }
 }
 
 void PrintClientRequestHandler::getTpas(QJsonObject& response)
 {
     QJsonArray list;
-    const QList<TpaPtr> tpas = printClient->tpaList();
+    const QList<TpaPtr> tpas = backend->tpaList();
     for (const TpaPtr& tpa : tpas) {
         if (!tpa->available()) {
             continue;
@@ -500,19 +494,18 @@ void PrintClientRequestHandler::getTpas(QJsonObject& response)
             {QStringLiteral("vendorId"), tpa->vendorId()},
         });
     }
-    response.insert(QStringLiteral("status"), true);
-    response.insert(QStringLiteral("data"), list);
+    response = success(list);
 }
 
 TpaPtr PrintClientRequestHandler::usableTpa(QJsonObject& response, const QString& tpaPort)
 {
-    const TpaPtr tpa = findTpa(printClient, tpaPort);
+    const TpaPtr tpa = findTpa(backend, tpaPort);
     if (!tpa) {
-        response = failure(QStringLiteral("KVR1001|M21|TPA not found"));
+        response = failure(TpaStatus::notFound);
         return TpaPtr();
     }
     if (!tpa->state()) {
-        response = failure(QStringLiteral("KVR1001|M22|TPA offline or in error state"));
+        response = failure(TpaStatus::offline);
         return TpaPtr();
     }
     return tpa;
@@ -524,24 +517,21 @@ void PrintClientRequestHandler::getTpaStatus(QJsonObject& response, QString tpaP
     if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
         const QString status = tpa->lastStatus(terminalTpaId);
         if (status.isEmpty()) {
-            response = failure(QStringLiteral("KVR1001|M98|TPA status not found"));
+            response = failure(TpaStatus::statusNotFound);
         } else {
-            response.insert(QStringLiteral("status"),
-                            !status.startsWith(QLatin1String("KVR1001|M99")));
+            response.insert(QStringLiteral("status"), !status.startsWith(TpaStatus::failedPrefix));
             response.insert(QStringLiteral("data"), status);
         }
     }
-    response.insert(QStringLiteral("version"), printClient->curVersion());
-    response.insert(QStringLiteral("device"), printClient->device());
+    response.insert(QStringLiteral("version"), backend->curVersion());
+    response.insert(QStringLiteral("device"), backend->device());
 }
 
 void PrintClientRequestHandler::getTpaTransactionStatus(QJsonObject& response, QString tpaPort,
                                                         QString terminalTpaId)
 {
     if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
-        response.insert(QStringLiteral("status"), true);
-        response.insert(QStringLiteral("data"),
-                        QJsonArray::fromStringList(tpa->lastTransactionStatus(terminalTpaId)));
+        response = success(QJsonArray::fromStringList(tpa->lastTransactionStatus(terminalTpaId)));
     }
 }
 
@@ -549,13 +539,11 @@ void PrintClientRequestHandler::clearTpaTransactionStatus(QJsonObject& response,
                                                           QString terminalTpaId)
 {
     if (const TpaPtr tpa = usableTpa(response, tpaPort)) {
-        response.insert(QStringLiteral("status"), true);
         if (tpa->isInTransaction()) {
-            response.insert(QStringLiteral("data"), QStringLiteral("KVR1001|M10|TPA already busy"));
+            response = success(TpaStatus::alreadyBusy);
         } else {
-            response.insert(
-                QStringLiteral("data"),
-                QJsonArray::fromStringList(tpa->clearLastTransactionStatus(terminalTpaId)));
+            response =
+                success(QJsonArray::fromStringList(tpa->clearLastTransactionStatus(terminalTpaId)));
         }
     }
 }
@@ -568,13 +556,12 @@ void PrintClientRequestHandler::sendTpaCommand(QJsonObject& response, const QStr
     if (!tpa) {
         return;
     }
-    response.insert(QStringLiteral("status"), true);
     if (tpa->isInTransaction()) {
-        response.insert(QStringLiteral("data"), QStringLiteral("KVR1001|M10|TPA already busy"));
+        response = success(TpaStatus::alreadyBusy);
         return;
     }
     command(*tpa);
-    response.insert(QStringLiteral("data"), QString::fromUtf8(sentText));
+    response = success(QString::fromUtf8(sentText));
 }
 
 void PrintClientRequestHandler::sendTpaOpen(QJsonObject& response, QString tpaPort,

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-class PrintClient;
+class ApiBackend;
 class PrintJob;
 class Tpa;
 
@@ -27,7 +27,8 @@ class PrintClientRequestHandler : public corvane::HttpRequestHandler
     Q_OBJECT
 
 public:
-    explicit PrintClientRequestHandler(QObject* parent = nullptr);
+    /** backend is the program's state the API reads and changes; it outlives the handler. */
+    explicit PrintClientRequestHandler(ApiBackend* backend, QObject* parent = nullptr);
 
     void service(corvane::HttpRequest& request, corvane::HttpResponse& response) override;
 
@@ -67,9 +68,6 @@ public:
     void sendTpaOpenMenu(QJsonObject& response, QString tpaPort, QString terminalTpaId);
     void sendTpaReprintLastReceipt(QJsonObject& response, QString tpaPort, QString terminalTpaId);
 
-public slots:
-    void setPrintClient(PrintClient* client);
-
 private:
     struct Fields;
     void route(QJsonObject& response, const QString& path, const Fields& fields, bool& notFound,
@@ -83,7 +81,7 @@ private:
     void sendTpaCommand(QJsonObject& response, const QString& tpaPort, const char* sentText,
                         Command command);
 
-    PrintClient* printClient = nullptr;
+    ApiBackend* const backend;
     QMutex mutex;
 };
 

@@ -2,6 +2,7 @@
 
 #include "printclient.h"
 #include "printer.h"
+#include "settingskeys.h"
 #include "tlsmaterial.h"
 
 #include <QCoreApplication>
@@ -109,7 +110,7 @@ QString CommandLine::parseAgain(const QStringList& arguments)
 void CommandLine::recordAcceptance()
 {
     QSettings settings;
-    settings.setValue(QStringLiteral("licenseAccepted"), true);
+    settings.setValue(SettingsKeys::licenseAccepted, true);
     settings.sync();
 }
 
@@ -189,11 +190,11 @@ int CommandLine::showKey()
 {
     // The same key a first start would make, kept for the window and the server.
     QSettings settings;
-    const QString stored = settings.value(QStringLiteral("securityKey")).toString();
+    const QString stored = settings.value(SettingsKeys::securityKey).toString();
     const QString key =
         stored.isEmpty() ? PrintClient::makeSecurityKey() : PrintClient::withVersionSuffix(stored);
     if (key != stored) {
-        settings.setValue(QStringLiteral("securityKey"), key);
+        settings.setValue(SettingsKeys::securityKey, key);
         settings.sync();
     }
     print(stdout, key);

@@ -2,6 +2,7 @@
 #include "commandline.h"
 #include "messagehandler.h"
 #include "printclient.h"
+#include "settingskeys.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -76,9 +77,9 @@ int main(int argc, char* argv[])
 
     {
         QSettings settings;
-        const qint64 kicked = settings.value(QStringLiteral("kicked"), 0).toLongLong();
+        const qint64 kicked = settings.value(SettingsKeys::kicked, 0).toLongLong();
         if (Startup::shouldHandOver(kicked, PrintClient::localSeconds())) {
-            settings.setValue(QStringLiteral("showWindow"), true);
+            settings.setValue(SettingsKeys::showWindow, true);
             settings.sync();
             return 0;
         }

@@ -1,6 +1,7 @@
 #include "previewprinter.h"
 
 #include "printjob.h"
+#include "settingskeys.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
@@ -11,8 +12,8 @@
 
 PreviewPrinter::PreviewPrinter(QObject* parent) : QObject(parent)
 {
-    m_available = settings.value(QStringLiteral("previewPrinter"), false).toBool();
-    m_folder = settings.value(QStringLiteral("previewFolder")).toString();
+    m_available = settings.value(SettingsKeys::previewPrinter, false).toBool();
+    m_folder = settings.value(SettingsKeys::previewFolder).toString();
     if (m_folder.isEmpty()) {
         m_folder =
             QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + "/preview";
@@ -22,7 +23,7 @@ PreviewPrinter::PreviewPrinter(QObject* parent) : QObject(parent)
 void PreviewPrinter::setAvailable(bool available)
 {
     m_available = available;
-    settings.setValue(QStringLiteral("previewPrinter"), available);
+    settings.setValue(SettingsKeys::previewPrinter, available);
     settings.sync();
     emit availableChanged(available);
 }

@@ -1,6 +1,8 @@
 #ifndef PREVIEWPRINTER_H
 #define PREVIEWPRINTER_H
 
+#include "apibackend.h"
+
 #include <QJsonArray>
 #include <QObject>
 #include <QSettings>
@@ -25,7 +27,7 @@ class PreviewPrinter : public QObject
 public:
     explicit PreviewPrinter(QObject* parent = nullptr);
 
-    static QString printerName() { return QStringLiteral("Printarra Preview"); }
+    static QString printerName() { return ApiBackend::previewPrinterName(); }
     QString name() const { return printerName(); }
     bool state() const { return true; }
     bool available() const { return m_available; }

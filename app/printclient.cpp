@@ -4,8 +4,10 @@
 #include "httplistener.h"
 #include "printclientrequesthandler.h"
 #include "printclientthreaded.h"
+#include "settingskeys.h"
 #include "testprint.h"
 #include "tlsmaterial.h"
+#include "version.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -67,8 +69,8 @@ PrintClient::~PrintClient()
 
 void PrintClient::startup()
 {
-    m_version = QStringLiteral("v4.2.4");
-    m_curVersion = QStringLiteral("424");
+    m_version = QStringLiteral("v" PRINTARRA_VERSION);
+    m_curVersion = QStringLiteral(PRINTARRA_VERSION_CODE);
     m_device = QStringLiteral("desktop");
 
     printersTimer = new QTimer(this);
@@ -103,9 +105,9 @@ void PrintClient::startup()
 
 void PrintClient::readSettings()
 {
-    setServerActive(settings.value(QStringLiteral("serverActive"), true).toBool());
+    setServerActive(settings.value(SettingsKeys::serverActive, true).toBool());
 
-    const QString storedKey = settings.value(QStringLiteral("securityKey")).toString();
+    const QString storedKey = settings.value(SettingsKeys::securityKey).toString();
     if (!storedKey.isEmpty()) {
         m_firstStartup = false;
         setSecurityKey(withVersionSuffix(storedKey));
@@ -113,10 +115,10 @@ void PrintClient::readSettings()
         setSecurityKey(makeSecurityKey());
     }
 
-    setCompatibilityMode(settings.value(QStringLiteral("compatibilityMode"), false).toBool());
-    m_jobTimeout = 1000 * qBound(1, settings.value(QStringLiteral("jobTimeout"), 10).toInt(), 600);
+    setCompatibilityMode(settings.value(SettingsKeys::compatibilityMode, false).toBool());
+    m_jobTimeout = 1000 * qBound(1, settings.value(SettingsKeys::jobTimeout, 10).toInt(), 600);
 
-    m_licenseAccepted = settings.value(QStringLiteral("licenseAccepted"), false).toBool();
+    m_licenseAccepted = settings.value(SettingsKeys::licenseAccepted, false).toBool();
     setLicenseAccepted(m_licenseAccepted);
 }
 
@@ -162,7 +164,7 @@ bool PrintClient::licenseAccepted() const
 void PrintClient::setLicenseAccepted(bool accepted)
 {
     m_licenseAccepted = accepted;
-    settings.setValue(QStringLiteral("licenseAccepted"), accepted);
+    settings.setValue(SettingsKeys::licenseAccepted, accepted);
     settings.sync();
     emit licenseAcceptedChanged(accepted);
     if (!accepted) {
@@ -172,8 +174,7 @@ void PrintClient::setLicenseAccepted(bool accepted)
 
     auto* thread = new QThread();
     worker = new PrintClientThreaded();
-    auto* handler = new PrintClientRequestHandler();
-    handler->setPrintClient(this);
+    auto* handler = new PrintClientRequestHandler(this);
     handler->moveToThread(thread);
 
     connect(this, &PrintClient::requestIPAddresses, worker, &PrintClientThreaded::getIPAddresses);
@@ -280,7 +281,7 @@ void PrintClient::setServerActive(bool on)
     }
     const bool announce = !listener.isNull();
     m_serverActive = on;
-    settings.setValue(QStringLiteral("serverActive"), on);
+    settings.setValue(SettingsKeys::serverActive, on);
     settings.sync();
     qDebug() << QStringLiteral("SSL Version: %1").arg(QSslSocket::sslLibraryVersionString());
     emit serverActiveChanged(on);
@@ -301,7 +302,7 @@ void PrintClient::setSecurityKey(const QString& securityKey)
         QMutexLocker locker(&dataLock);
         m_securityKey = securityKey;
     }
-    settings.setValue(QStringLiteral("securityKey"), securityKey);
+    settings.setValue(SettingsKeys::securityKey, securityKey);
     settings.sync();
     emit securityKeyChanged(securityKey);
 }
@@ -318,7 +319,7 @@ void PrintClient::setCompatibilityMode(bool compatibilityMode)
         QMutexLocker locker(&dataLock);
         m_compatibilityMode = compatibilityMode;
     }
-    settings.setValue(QStringLiteral("compatibilityMode"), compatibilityMode);
+    settings.setValue(SettingsKeys::compatibilityMode, compatibilityMode);
     emit compatibilityModeChanged(compatibilityMode);
 }
 
@@ -453,6 +454,50 @@ QList<TpaPtr> PrintClient::tpaList() const
 {
     QMutexLocker locker(&dataLock);
     return m_tpas;
+}
+
+QList<PrintClient::PrinterStatus> PrintClient::printerStatuses() const
+{
+    QList<PrinterStatus> statuses;
+    const QList<PrinterPtr> printers = printerList();
+    for (const PrinterPtr& printer : printers) {
+        if (printer->available()) {
+            statuses.append({printer->name(), printer->state(), printer->stateName(),
+                             printer->reasons(), printer->accepting()});
+        }
+    }
+    return statuses;
+}
+
+bool PrintClient::previewPrinterOn() const
+{
+    return m_previewPrinter->available();
+}
+
+bool PrintClient::savePreview(const QJsonArray& job, QString* reason) const
+{
+    return !PreviewPrinter::save(job, compatibilityMode(), m_previewPrinter->folder(), reason)
+                .isEmpty();
+}
+
+QJsonArray PrintClient::notificationsJson() const
+{
+    QJsonArray list;
+    const QList<NotificationPtr> kept = notifications();
+    for (const NotificationPtr& notification : kept) {
+        list.append(notification->toJSON());
+    }
+    return list;
+}
+
+bool PrintClient::takeNotification(const QJsonObject& json)
+{
+    Notification* notification = Notification::fromJSON(json);
+    if (!notification) {
+        return false;
+    }
+    addNotification(notification);
+    return true;
 }
 
 QList<NotificationPtr> PrintClient::notifications() const
@@ -698,18 +743,18 @@ void PrintClient::onGetServer(corvane::HttpListener* listener)
 
 void PrintClient::setKicked()
 {
-    settings.setValue(QStringLiteral("kicked"), QString::number(localSeconds()));
+    settings.setValue(SettingsKeys::kicked, QString::number(localSeconds()));
     settings.sync();
 }
 
 void PrintClient::checkOpeness()
 {
     // "printarra --accept-terms" run beside a waiting instance starts its service.
-    if (!m_licenseAccepted && settings.value(QStringLiteral("licenseAccepted"), false).toBool()) {
+    if (!m_licenseAccepted && settings.value(SettingsKeys::licenseAccepted, false).toBool()) {
         setLicenseAccepted(true);
     }
-    if (settings.value(QStringLiteral("showWindow"), false).toBool()) {
-        settings.setValue(QStringLiteral("showWindow"), false);
+    if (settings.value(SettingsKeys::showWindow, false).toBool()) {
+        settings.setValue(SettingsKeys::showWindow, false);
         settings.sync();
         emit showWindow();
     }

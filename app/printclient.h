@@ -1,6 +1,7 @@
 #ifndef PRINTCLIENT_H
 #define PRINTCLIENT_H
 
+#include "apibackend.h"
 #include "appconfig.h"
 #include "cupsmonitor.h"
 #include "httplistener.h"
@@ -38,7 +39,7 @@ using TpaPtr = QSharedPointer<Tpa>;
  * notification objects are shared: a request that holds a copy of a list keeps its
  * entries alive even when the main thread drops them meanwhile.
  */
-class PrintClient : public QObject
+class PrintClient : public QObject, public ApiBackend
 {
     Q_OBJECT
     Q_PROPERTY(bool started MEMBER started NOTIFY startedChanged)
@@ -96,15 +97,15 @@ public:
     void setLicenseAccepted(bool accepted);
     bool serverActive() const;
     void setServerActive(bool on);
-    QString securityKey() const;
+    QString securityKey() const override;
     void setSecurityKey(const QString& securityKey);
-    bool compatibilityMode() const;
+    bool compatibilityMode() const override;
     void setCompatibilityMode(bool compatibilityMode);
     /**
      * How long a sent job may take to print before it is cancelled and reported failed, in
      * ms: the setting "jobTimeout" in seconds (default 10), read at start.
      */
-    int jobTimeout() const { return m_jobTimeout; }
+    int jobTimeout() const override { return m_jobTimeout; }
     QString message() const;
     void setMessage(const QString& message);
     bool isDebugMode() const;
@@ -120,8 +121,8 @@ public:
     bool firstStartup() const { return m_firstStartup; }
     QString version() const;
     QString newVersion() const;
-    QString curVersion() const;
-    QString device() const;
+    QString curVersion() const override;
+    QString device() const override;
     QString language() const;
     QStringList ipAddresses() const;
 
@@ -129,18 +130,23 @@ public:
     QQmlListProperty<Tpa> tpas();
     /** Copies of the device lists, safe to use from any thread. */
     QList<PrinterPtr> printerList() const;
-    QList<TpaPtr> tpaList() const;
+    QList<TpaPtr> tpaList() const override;
+    QList<PrinterStatus> printerStatuses() const override;
 
     QList<NotificationPtr> notifications() const;
     void setNotifications(const QList<NotificationPtr>& notifications);
     /** Takes a notification into the list (any thread), keeping the newest ones. */
     void addNotification(Notification* notification);
+    QJsonArray notificationsJson() const override;
+    bool takeNotification(const QJsonObject& json) override;
 
     corvane::HttpListener* httpListener() const { return listener; }
 
     /** The printer without hardware whose jobs become pictures (any thread may read it). */
     PreviewPrinter* previewPrinter() const { return m_previewPrinter; }
     QObject* previewPrinterObject() const { return m_previewPrinter; }
+    bool previewPrinterOn() const override;
+    bool savePreview(const QJsonArray& job, QString* reason) const override;
     /** Prints the sample receipt on a printer of the list; testPrintFinished() tells how. */
     Q_INVOKABLE void testPrint(const QString& printerName);
 

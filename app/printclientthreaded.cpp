@@ -2,7 +2,9 @@
 
 #include "appconfig.h"
 #include "httplistener.h"
+#include "httpsettings.h"
 #include "printclientrequesthandler.h"
+#include "settingskeys.h"
 #include "tlsmaterial.h"
 
 #include <QFile>
@@ -107,23 +109,23 @@ void PrintClientThreaded::getServer(bool online, PrintClientRequestHandler* requ
     // The server's parameters are written anew on every start, whatever the store held.
     {
         QSettings settings;
-        settings.beginGroup(QStringLiteral("listener"));
-        settings.setValue(QStringLiteral("sslKeyFile"), tls.first);
-        settings.setValue(QStringLiteral("sslCertFile"), tls.second);
+        settings.beginGroup(SettingsKeys::listenerGroup);
+        settings.setValue(corvane::HttpSettingKeys::sslKeyFile, tls.first);
+        settings.setValue(corvane::HttpSettingKeys::sslCertFile, tls.second);
         servedChain = readChain(tls.second);
-        settings.setValue(QStringLiteral("port"), AppConfig::apiPort());
-        settings.setValue(QStringLiteral("minThreads"), 4);
-        settings.setValue(QStringLiteral("maxThreads"), 20);
-        settings.setValue(QStringLiteral("cleanupInterval"), 60000);
-        settings.setValue(QStringLiteral("readTimeout"), 60000);
-        settings.setValue(QStringLiteral("maxRequestSize"), 4 * 1024 * 1024);
-        settings.setValue(QStringLiteral("maxMultiPartSize"), 10000000);
+        settings.setValue(corvane::HttpSettingKeys::port, AppConfig::apiPort());
+        settings.setValue(corvane::HttpSettingKeys::minThreads, 4);
+        settings.setValue(corvane::HttpSettingKeys::maxThreads, 20);
+        settings.setValue(corvane::HttpSettingKeys::cleanupInterval, 60000);
+        settings.setValue(corvane::HttpSettingKeys::readTimeout, 60000);
+        settings.setValue(corvane::HttpSettingKeys::maxRequestSize, 4 * 1024 * 1024);
+        settings.setValue(corvane::HttpSettingKeys::maxMultiPartSize, 10000000);
         settings.endGroup();
         settings.sync();
     }
 
     auto* listenerSettings = new QSettings(this);
-    listenerSettings->beginGroup(QStringLiteral("listener"));
+    listenerSettings->beginGroup(SettingsKeys::listenerGroup);
     auto* listener = new corvane::HttpListener(listenerSettings, requestHandler, this);
     if (!online) {
         listener->close();

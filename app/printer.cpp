@@ -1,5 +1,7 @@
 #include "printer.h"
 
+#include "settingskeys.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QMutexLocker>
@@ -7,7 +9,7 @@
 
 Printer::Printer(const QPrinterInfo& info, QObject* parent) : QObject(parent), info(info)
 {
-    m_available = settings.value(QStringLiteral("printers/%1").arg(getHash()), false).toBool();
+    m_available = settings.value(SettingsKeys::printerShown(getHash()), false).toBool();
     connect(this, &Printer::availableChanged, this, &Printer::persistAvailability);
 }
 
@@ -39,7 +41,7 @@ void Printer::updateInfo(const QPrinterInfo& newInfo)
     // "printarra --enable-printer" may have switched it from another process.
     settings.sync();
     const bool stored =
-        settings.value(QStringLiteral("printers/%1").arg(getHash()), m_available.load()).toBool();
+        settings.value(SettingsKeys::printerShown(getHash()), m_available.load()).toBool();
     if (stored != m_available) {
         setAvailable(stored);
     }
@@ -105,6 +107,6 @@ QString Printer::hashFor(const QString& queueName)
 
 void Printer::persistAvailability()
 {
-    settings.setValue(QStringLiteral("printers/%1").arg(getHash()), m_available.load());
+    settings.setValue(SettingsKeys::printerShown(getHash()), m_available.load());
     settings.sync();
 }

@@ -1,5 +1,6 @@
 #include "tpa.h"
 
+#include "tpastatus.h"
 #include "tpaworkeringenico.h"
 #include "tpaworkernewnote.h"
 
@@ -10,7 +11,11 @@
 
 namespace {
 
-const QString alreadyBusy = QStringLiteral("KVR1001|M10|TPA already busy");
+// The stored switch of a terminal, by its port's hash.
+QString shownKey(const QString& hash)
+{
+    return QStringLiteral("tpa/") + hash;
+}
 
 // The closing bytes of a type-2 purchase: a count (11) and four EMV tags with zero length,
 // 9F1C terminal identification, 9A date, 9F21 time and 9F02 amount authorised.
@@ -25,7 +30,7 @@ Tpa::Tpa(const QSerialPortInfo& port, int type, QObject* parent, const QString& 
     , m_vendorId(type)
     , m_devicePath(devicePath)
 {
-    m_available = m_settings.value(QStringLiteral("tpa/%1").arg(getHash()), true).toBool();
+    m_available = m_settings.value(shownKey(getHash()), true).toBool();
 
     TpaWorker* worker = nullptr;
     if (type == 1)
@@ -139,7 +144,7 @@ QString Tpa::hashFor(quint16 vendorIdentifier, quint16 productIdentifier)
 void Tpa::persistAvailability()
 {
     QMutexLocker locker(&m_mutex);
-    m_settings.setValue(QStringLiteral("tpa/%1").arg(getHash()), m_available);
+    m_settings.setValue(shownKey(getHash()), m_available);
     m_settings.sync();
 }
 
@@ -170,7 +175,7 @@ QString Tpa::lastStatus(const QString& id)
     QMutexLocker locker(&m_mutex);
     const int index = checkBufferConnection(id);
     if (m_activeTerminalTpaIndex != -1 && m_activeTerminalTpaIndex != index)
-        return alreadyBusy;
+        return TpaStatus::alreadyBusy;
     return m_lastStatus;
 }
 

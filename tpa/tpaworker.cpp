@@ -1,16 +1,13 @@
 #include "tpaworker.h"
 
+#include "tpastatus.h"
+
 #include <QDebug>
 #include <QMetaEnum>
 #include <QSemaphore>
 #include <QTimer>
 
 namespace {
-
-const QString commandAdded = QStringLiteral("KVR0000|M00|Comando adicionado com sucesso");
-const QString commandRefused = QStringLiteral("KVR1001|M10|Já existe um comando a ser processado");
-const QString operationTimeout = QStringLiteral("KVR1001|M99|Operation Timeout");
-const QString portUnusable = QStringLiteral("KVR1001|M22|TPA offline or in error state");
 
 const char* errorName(QSerialPort::SerialPortError error)
 {
@@ -99,18 +96,18 @@ void TpaWorker::setNewCommand(QByteArray newCommand)
     // ever end the command: refuse it and hand the terminal object back its idle state
     // instead of holding it busy for good.
     if (!transactionTimer || !openPort()) {
-        emit setLastTransactionStatus(portUnusable);
+        emit setLastTransactionStatus(TpaStatus::offline);
         emit setInTransactionChanged(false);
         return;
     }
 
     if (!inTransaction && pendingCommand.isEmpty()) {
         pendingCommand = newCommand;
-        emit setLastTransactionStatus(commandAdded);
+        emit setLastTransactionStatus(TpaStatus::commandAdded);
         if (!awaitingStatus)
             loopStatusCheck();
     } else {
-        emit setLastTransactionStatus(commandRefused);
+        emit setLastTransactionStatus(TpaStatus::commandRefused);
     }
 }
 
@@ -123,7 +120,7 @@ void TpaWorker::loopStatusCheck()
         // Tried again at the next poll; a command that waited for this one cannot leave.
         if (!pendingCommand.isEmpty()) {
             pendingCommand.clear();
-            emit setLastTransactionStatus(portUnusable);
+            emit setLastTransactionStatus(TpaStatus::offline);
             emit setInTransactionChanged(false);
         }
         if (!inTransaction)
@@ -167,7 +164,7 @@ void TpaWorker::errorOcurred(QSerialPort::SerialPortError error)
         inFrame = frameComplete = false;
         receiveBuffer.clear();
         if (unsent && inTransaction) {
-            emit setLastTransactionStatus(portUnusable);
+            emit setLastTransactionStatus(TpaStatus::offline);
             stopTransaction();
         }
         return;
@@ -182,17 +179,17 @@ void TpaWorker::errorOcurred(QSerialPort::SerialPortError error)
     }
     // Reported before the transaction ends: the terminal object files transaction statuses
     // under the identifier that owns the terminal, and the end releases that ownership.
-    emit setLastTransactionStatus(operationTimeout);
+    emit setLastTransactionStatus(TpaStatus::operationTimeout);
     stopTransaction();
 }
 
 void TpaWorker::transactionTimeout()
 {
     if (inTransaction) {
-        emit setLastTransactionStatus(operationTimeout);
+        emit setLastTransactionStatus(TpaStatus::operationTimeout);
     } else {
         awaitingStatus = false;
-        emit setLastStatus(operationTimeout);
+        emit setLastStatus(TpaStatus::operationTimeout);
     }
     stopTransaction();
 }
@@ -261,7 +258,7 @@ void TpaWorker::sendMessagePrivate(const QByteArray& payload)
     // cannot come; a poll is simply over.
     qDebug() << "frame not written" << errorName(serialPort->error());
     if (inTransaction)
-        emit setLastTransactionStatus(portUnusable);
+        emit setLastTransactionStatus(TpaStatus::offline);
     else
         awaitingStatus = false;
     stopTransaction();

@@ -139,8 +139,8 @@ field() {
     dpkg-deb -f "$deb" "$1"
 }
 check "Package: printarra" test "$(field Package)" = printarra
-program_version=$(sed -n 's/.*m_version = QStringLiteral("v\([0-9.]*\)").*/\1/p' \
-    "$source_dir/app/printclient.cpp")
+program_version=$(sed -n 's/^project(Printarra VERSION \([0-9.]*\).*/\1/p' \
+    "$source_dir/CMakeLists.txt")
 check "Version is the program's ($program_version) with a Debian revision" \
     bash -c "[[ '$(field Version)' == '$program_version'-[0-9]* ]]"
 check "the changelog's newest entry is this version" test "$changelog_version" = "$(field Version)"

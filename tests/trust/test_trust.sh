@@ -2,10 +2,10 @@
 # printarra-trust against real NSS databases in a scratch HOME and a scratch system root
 # (PRINTARRA_TRUST_ROOT), in every order: before the browsers' first run, after it, and
 # after the CA was made anew; --check before and after; --remove leaves nothing.
-# Usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL APPCONFIG_H
+# Usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE
 set -u
-TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL APPCONFIG_H}
-MAKE=$2 APPCONFIG=$3
+TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE}
+MAKE=$2 ORIGINS=$3
 NICK="Printarra Local Root CA"
 . "$(dirname "$0")/../checks.sh"
 
@@ -61,7 +61,7 @@ assert d["DisableTelemetry"] is True
 assert d["Certificates"]["Install"] == ["other.pem", "/usr/local/share/ca-certificates/printarra-root-ca.crt"]' "$fdist"
 check "no second Firefox policy file shadows it" test ! -e "$PRINTARRA_TRUST_ROOT/etc/firefox"
 # The policies list exactly the origins the connector allows.
-suffixes=$(grep -o 'QStringLiteral("\.[a-z.]*")' "$APPCONFIG" | sed 's/.*"\.\(.*\)".*/https:\/\/[*.]\1/' | sort)
+suffixes=$(grep -o 'QStringLiteral("\.[a-z.]*")' "$ORIGINS" | sed 's/.*"\.\(.*\)".*/https:\/\/[*.]\1/' | sort)
 for pol in "$cpol" "$gpol"; do
     check "$(basename "$(dirname "$(dirname "$(dirname "$pol")")")") policy lists the allowed origins" python3 -c '
 import json, sys
