@@ -2,7 +2,6 @@
 #include "commandline.h"
 #include "messagehandler.h"
 #include "printclient.h"
-#include "settingskeys.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -13,7 +12,6 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QScreen>
-#include <QSettings>
 #include <QTranslator>
 #include <cstdio>
 #include <exception>
@@ -39,8 +37,8 @@ int main(int argc, char* argv[])
     if (commandLine.acceptTerms()) {
         CommandLine::recordAcceptance();
     }
-
-    if (Startup::isAnotherInstanceRunning(name)) {
+    // A running instance shows its window instead (or takes the terms just accepted).
+    if (Startup::askRunningInstance(name, commandLine.acceptTerms() ? "terms" : "show")) {
         return 0;
     }
 
@@ -65,7 +63,7 @@ int main(int argc, char* argv[])
                 qPrintable(unknown));
         return 2;
     }
-    // The local server holds the name for this run, so that a later start's probe finds it.
+    // The local server holds the name for this run, so that a later start finds this one.
     QLocalServer localServer;
     Startup::createLocalServer(localServer, name);
     QQmlApplicationEngine engine;
@@ -74,16 +72,6 @@ int main(int argc, char* argv[])
     app.installTranslator(&translator);
 
     Startup::registerQmlTypes();
-
-    {
-        QSettings settings;
-        const qint64 kicked = settings.value(SettingsKeys::kicked, 0).toLongLong();
-        if (Startup::shouldHandOver(kicked, PrintClient::localSeconds())) {
-            settings.setValue(SettingsKeys::showWindow, true);
-            settings.sync();
-            return 0;
-        }
-    }
 
     printClient = new PrintClient();
     if (commandLine.debugMode()) {
@@ -95,6 +83,7 @@ int main(int argc, char* argv[])
         QLoggingCategory::setFilterRules(QStringLiteral("corvane.http.debug=false"));
     }
     printClient->startup();
+    printClient->serveInstanceRequests(&localServer);
 
     Startup::publish(engine.rootContext(), printClient,
                      Startup::windowSize(app.primaryScreen()->availableSize()));

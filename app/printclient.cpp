@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QLocale>
 #include <QMutexLocker>
 #include <QQmlEngine>
@@ -92,14 +93,6 @@ void PrintClient::startup()
 
     readSettings();
 
-    auto* kickedTimer = new QTimer(this);
-    connect(kickedTimer, &QTimer::timeout, this, &PrintClient::setKicked);
-    kickedTimer->start(kickedInterval);
-    auto* openessTimer = new QTimer(this);
-    connect(openessTimer, &QTimer::timeout, this, &PrintClient::checkOpeness);
-    openessTimer->start(showWindowPollInterval);
-
-    setKicked();
     checkNewVersion();
 }
 
@@ -142,12 +135,6 @@ QString PrintClient::withVersionSuffix(const QString& key)
 QString PrintClient::languageOf(const QString& localeName)
 {
     return localeName.split(QLatin1Char('_')).first();
-}
-
-qint64 PrintClient::localSeconds()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return qint64(now.offsetFromUtc()) + now.toMSecsSinceEpoch() / 1000;
 }
 
 void PrintClient::checkStarted()
@@ -741,22 +728,35 @@ void PrintClient::onGetServer(corvane::HttpListener* listener)
     updateServiceState();
 }
 
-void PrintClient::setKicked()
+void PrintClient::serveInstanceRequests(QLocalServer* server)
 {
-    settings.setValue(SettingsKeys::kicked, QString::number(localSeconds()));
-    settings.sync();
+    connect(server, &QLocalServer::newConnection, this, [this, server] {
+        while (QLocalSocket* socket = server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                while (socket->canReadLine()) {
+                    instanceRequest(socket->readLine().trimmed());
+                }
+                // A request is one short line; anything else is not a start of ours.
+                if (socket->bytesAvailable() > 64) {
+                    socket->abort();
+                }
+            });
+        }
+    });
 }
 
-void PrintClient::checkOpeness()
+void PrintClient::instanceRequest(const QByteArray& request)
 {
-    // "printarra --accept-terms" run beside a waiting instance starts its service.
-    if (!m_licenseAccepted && settings.value(SettingsKeys::licenseAccepted, false).toBool()) {
-        setLicenseAccepted(true);
-    }
-    if (settings.value(SettingsKeys::showWindow, false).toBool()) {
-        settings.setValue(SettingsKeys::showWindow, false);
-        settings.sync();
+    qDebug("Another start of the program asked: %s", request.left(16).constData());
+    if (request == "show") {
         emit showWindow();
+    } else if (request == "terms") {
+        // The other start stored the acceptance just before it asked: read it from the file.
+        settings.sync();
+        if (!m_licenseAccepted && settings.value(SettingsKeys::licenseAccepted, false).toBool()) {
+            setLicenseAccepted(true);
+        }
     }
 }
 

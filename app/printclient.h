@@ -12,6 +12,7 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QLocalServer>
 #include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -76,8 +77,6 @@ public:
     // and otherwise only now and then.
     static constexpr int reportedPrinterRefreshInterval = 60000;
     static constexpr int tpaRefreshInterval = 30000;
-    static constexpr int kickedInterval = 4000;
-    static constexpr int showWindowPollInterval = 200;
     static constexpr int notificationSweepInterval = 60000;
     static constexpr int versionCheckInterval = 3600000;
     static constexpr int versionCheckTimeout = 10000;
@@ -142,6 +141,13 @@ public:
 
     corvane::HttpListener* httpListener() const { return listener; }
 
+    /**
+     * Answers later starts of the program through the instance's local server: a line "show"
+     * shows the window, "terms" takes the terms of use accepted on the command line.
+     */
+    void serveInstanceRequests(QLocalServer* server);
+    void instanceRequest(const QByteArray& request);
+
     /** The printer without hardware whose jobs become pictures (any thread may read it). */
     PreviewPrinter* previewPrinter() const { return m_previewPrinter; }
     QObject* previewPrinterObject() const { return m_previewPrinter; }
@@ -165,8 +171,6 @@ public:
     static QString withVersionSuffix(const QString& key);
     /** The language part of a locale name ("pt_BR" gives "pt"). */
     static QString languageOf(const QString& localeName);
-    /** Local wall-clock seconds, the scale of the "kicked" mark. */
-    static qint64 localSeconds();
 
     /** The terminal type of a serial port by its USB vendor id: 1, 2, or 0 for none. */
     int tpaTypeFor(int vendorIdentifier) const;
@@ -254,8 +258,6 @@ private slots:
     void onGetTpas(const QList<QSerialPortInfo>& ports);
     void onGetServer(corvane::HttpListener* listener);
     void onTlsProblem(const QString& problem);
-    void setKicked();
-    void checkOpeness();
     void checkNewVersion();
     void checkNewVersionCompleted();
     void checkNewVersionError(QNetworkReply::NetworkError code);

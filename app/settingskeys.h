@@ -14,10 +14,6 @@ inline const QString compatibilityMode = QStringLiteral("compatibilityMode");
 /** Seconds a sent job may take to print. */
 inline const QString jobTimeout = QStringLiteral("jobTimeout");
 inline const QString licenseAccepted = QStringLiteral("licenseAccepted");
-/** The running program's mark of life, local seconds. */
-inline const QString kicked = QStringLiteral("kicked");
-/** Set by a second start, so that the running program shows its window. */
-inline const QString showWindow = QStringLiteral("showWindow");
 inline const QString previewPrinter = QStringLiteral("previewPrinter");
 inline const QString previewFolder = QStringLiteral("previewFolder");
 /** Whether the printer of a queue (by its hash) is on the list. */

@@ -10,17 +10,25 @@
 #include <QSysInfo>
 #include <QtQml>
 
-bool Startup::isAnotherInstanceRunning(const QString& serverName)
+bool Startup::askRunningInstance(const QString& serverName, const QByteArray& request)
 {
     QLocalSocket socket;
     socket.connectToServer(serverName, QIODevice::ReadWrite);
-    return socket.waitForConnected(100);
+    if (!socket.waitForConnected(100)) {
+        return false;
+    }
+    socket.write(request + '\n');
+    socket.waitForBytesWritten(1000);
+    socket.disconnectFromServer();
+    return true;
 }
 
 void Startup::createLocalServer(QLocalServer& server, const QString& serverName)
 {
-    // A socket file left by a crashed instance would make listen() fail.
+    // A socket file left by a crashed instance would make listen() fail. Only this user's
+    // later starts may ask anything of this instance.
     QLocalServer::removeServer(serverName);
+    server.setSocketOptions(QLocalServer::UserAccessOption);
     server.listen(serverName);
 }
 
@@ -31,12 +39,6 @@ QString Startup::translationFile(const QString& localeName, const QString& direc
     const QString language = PrintClient::languageOf(localeName);
     return directory + QStringLiteral("/printclient_") +
            (supported.contains(language) ? language : QStringLiteral("en"));
-}
-
-bool Startup::shouldHandOver(qint64 kicked, qint64 now)
-{
-    const qint64 age = now - kicked;
-    return age >= 1 && age <= 5;
 }
 
 QSize Startup::windowSize(const QSize& available)

@@ -8,27 +8,24 @@
 
 /**
  * The decisions the program makes before the controller exists: whether another
- * instance runs, which translation to load, whether to hand over to a running instance,
- * and how large the window is.
+ * instance runs (and what to ask of it), which translation to load and how large the window
+ * is.
  */
 class PrintClient;
 
 class Startup
 {
 public:
-    /** Whether a local server of that name answers within 100 ms. */
-    static bool isAnotherInstanceRunning(const QString& serverName);
-    /** Holds the name for this run, so that a later start's probe finds it. */
+    /**
+     * Whether a local server of that name answers within 100 ms; if it does, it is handed the
+     * request line ("show" or "terms", see PrintClient::instanceRequest).
+     */
+    static bool askRunningInstance(const QString& serverName, const QByteArray& request);
+    /** Holds the name for this run, so that a later start finds this instance. */
     static void createLocalServer(QLocalServer& server, const QString& serverName);
 
     /** The translation file (without ".qm") for a system locale name such as "pt_BR". */
     static QString translationFile(const QString& localeName, const QString& directory);
-
-    /**
-     * Whether a running instance declared itself alive 1 to 5 local seconds ago, so that
-     * this start should ask it to show its window and end.
-     */
-    static bool shouldHandOver(qint64 kicked, qint64 now);
 
     /** The window size for the primary screen's available area. */
     static QSize windowSize(const QSize& available);
