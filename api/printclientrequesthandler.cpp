@@ -47,8 +47,28 @@ QJsonObject success(const QJsonValue& data)
 const QStringList allowedOriginSuffixes = {
     QStringLiteral(".velora.pt"), QStringLiteral(".velora.com"), QStringLiteral(".velora.es"),
     QStringLiteral(".velora.com.br"), QStringLiteral(".velora.app")};
-// Origins beginning with this are allowed too (a web application under development).
-const QString localOriginPrefix = QStringLiteral("http://localhost");
+// A web application under development is allowed too: http://localhost, on any port (and not
+// a look-alike such as http://localhost.example.com).
+bool isLocalOrigin(const QString& origin)
+{
+    const QLatin1String local("http://localhost");
+    if (!origin.startsWith(local)) {
+        return false;
+    }
+    const QStringRef port = origin.midRef(local.size());
+    if (port.isEmpty()) {
+        return true;
+    }
+    if (port.size() < 2 || port.size() > 6 || port.at(0) != QLatin1Char(':')) {
+        return false;
+    }
+    for (const QChar c : port.mid(1)) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return false;
+        }
+    }
+    return true;
+}
 // Sent in "Access-Control-Allow-Origin" for any other origin.
 const QString defaultOrigin = QStringLiteral("https://www.velora.pt");
 // The help article on receipt printers, linked from the page on "/".
@@ -86,7 +106,7 @@ QString PrintClientRequestHandler::allowedOrigin(const QString& origin)
                 return origin;
             }
         }
-        if (origin.startsWith(localOriginPrefix)) {
+        if (isLocalOrigin(origin)) {
             return origin;
         }
     }
