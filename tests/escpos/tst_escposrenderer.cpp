@@ -122,6 +122,7 @@ private slots:
         row("49 characters wrap", "1b2180" + QByteArray(49, ' ').toHex(), 60, {0, 23, 576, 31});
         row("tab stops every 8 characters", "1b2180 09 20 0a", 30, {96, 23, 12, 1});
         row("24-dot band", "1b3300 1b2a210200 ffffff ffffff 1b6400", 24, {0, 0, 2, 24});
+        row("a band reads only its own columns", "1b2a000100 80 1b4a00", 24, {0, 0, 2, 3});
         row("8-dot single density band", "1b2a000100 81 1b4a00", 24, {0, 0, 2, 24});
         row("compatibility units: a band fed by ESC J", "1d50cbcb 1b2a210100 ffffff 1b4a18", 24,
             {0, 0, 1, 24});
@@ -139,6 +140,9 @@ private slots:
         row("known length, not drawn", "1b2005 1d4201 1c700100", 0, {}, 10);
         row("other symbol of GS ( k", "1d286b0300 3041 02", 0, {}, 8);
         row("real-time requests", "100401 1014010005 41", 0, {}, 8);
+        row("FS commands of known length", "1c2101 1c700100 41 0a", 0, {}, 7);
+        row("GS P cut short", "1d5000", 0, {}, 3);
+        row("graphics with a 32-bit length", "1d384c 02000000 3030 41 0a", 0, {}, 9);
         row("unknown barcode function", "1d6b50 41", 0, {}, 3);
         row("QR store cut short", "1d286b0900 315030 41", 0, {}, 9);
         row("raster cut short", "1d763000 ffffffff 00", 0, {}, 9);
