@@ -144,18 +144,27 @@ private slots:
         tpa.setTpaOpen("A");
         std::atomic<bool> done{false};
         QStringList received;
+        int wrongAnswers = 0;
         std::unique_ptr<QThread> reader(QThread::create([&] {
-            while (!done.load())
+            while (!done.load()) {
                 received += tpa.lastTransactionStatus("A");
+                wrongAnswers += tpa.lastStatus("B") != busy ||
+                                !tpa.lastStatus("A").startsWith('S') ||
+                                !tpa.clearLastTransactionStatus("C").isEmpty();
+                tpa.setTpaOpenMenu("A"); // type without payloads: ownership stays with A
+            }
         }));
+        tpa.onSetStatus("S");
         reader->start();
         QStringList expected;
         for (int i = 0; i < 20000; ++i) {
             expected << QString::number(i);
+            tpa.onSetStatus("S" + expected.last());
             tpa.onSetTransactionStatus(expected.last());
         }
         done = true;
         reader->wait();
+        QCOMPARE(wrongAnswers, 0);
         QCOMPARE(received + tpa.lastTransactionStatus("A"), expected);
     }
 };
