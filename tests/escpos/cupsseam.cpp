@@ -6,20 +6,18 @@
 
 namespace {
 
-// The real functions, looked up in libcups itself: the linker may drop libcups from an
-// executable that defines every libcups function the library calls, and then there is no
-// "next" definition to find.
+// Looked up in libcups itself: the linker may drop libcups from an executable that defines
+// every libcups function the library calls.
 template<typename F>
 F real(const char* name)
 {
     static void* const library = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
     void* const symbol = library ? dlsym(library, name) : nullptr;
-    if (!symbol) {
-        const char* const error = dlerror();
-        qFatal("CupsSeam: no %s in libcups.so.2 (%s)", name, error ? error : "not loaded");
-    }
+    if (!symbol)
+        qFatal("CupsSeam: no %s in libcups.so.2", name);
     return reinterpret_cast<F>(symbol);
 }
+#define REAL(function) real<decltype(&function)>(#function)
 
 template<typename T>
 T record(const char* function, bool succeeded, T result)
@@ -30,13 +28,10 @@ T record(const char* function, bool succeeded, T result)
 
 } // namespace
 
-// These definitions take the place of libcups' own in the test executables.
-
 int cupsCreateJob(http_t* http, const char* name, const char* title, int num_options,
                   cups_option_t* options)
 {
-    using Fn = int (*)(http_t*, const char*, const char*, int, cups_option_t*);
-    const int id = real<Fn>("cupsCreateJob")(http, name, title, num_options, options);
+    const int id = REAL(cupsCreateJob)(http, name, title, num_options, options);
     return record("create", id > 0, id);
 }
 
@@ -45,9 +40,8 @@ http_status_t cupsStartDocument(http_t* http, const char* name, int job_id, cons
 {
     if (CupsSeam::failStart)
         return record("start", false, HTTP_STATUS_ERROR);
-    using Fn = http_status_t (*)(http_t*, const char*, int, const char*, const char*, int);
     const http_status_t status =
-        real<Fn>("cupsStartDocument")(http, name, job_id, docname, format, last_document);
+        REAL(cupsStartDocument)(http, name, job_id, docname, format, last_document);
     return record("start", status == HTTP_STATUS_CONTINUE, status);
 }
 
@@ -55,17 +49,13 @@ http_status_t cupsWriteRequestData(http_t* http, const char* buffer, size_t leng
 {
     if (CupsSeam::refuseWrite > 0 && --CupsSeam::refuseWrite == 0)
         return record("write", false, HTTP_STATUS_ERROR);
-    using Fn = http_status_t (*)(http_t*, const char*, size_t);
-    const http_status_t status = real<Fn>("cupsWriteRequestData")(http, buffer, length);
-    if (status == HTTP_STATUS_CONTINUE)
-        CupsSeam::accepted.append(buffer, int(length));
+    const http_status_t status = REAL(cupsWriteRequestData)(http, buffer, length);
     return record("write", status == HTTP_STATUS_CONTINUE, status);
 }
 
 ipp_status_t cupsFinishDocument(http_t* http, const char* name)
 {
-    using Fn = ipp_status_t (*)(http_t*, const char*);
-    ipp_status_t status = real<Fn>("cupsFinishDocument")(http, name);
+    ipp_status_t status = REAL(cupsFinishDocument)(http, name);
     if (CupsSeam::failFinish)
         status = IPP_STATUS_ERROR_INTERNAL;
     return record("finish", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
@@ -73,7 +63,6 @@ ipp_status_t cupsFinishDocument(http_t* http, const char* name)
 
 ipp_status_t cupsCancelJob2(http_t* http, const char* name, int job_id, int purge)
 {
-    using Fn = ipp_status_t (*)(http_t*, const char*, int, int);
-    const ipp_status_t status = real<Fn>("cupsCancelJob2")(http, name, job_id, purge);
+    const ipp_status_t status = REAL(cupsCancelJob2)(http, name, job_id, purge);
     return record("cancel", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
 }

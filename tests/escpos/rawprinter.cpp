@@ -15,7 +15,12 @@
 
 namespace {
 std::atomic<int> queueCounter{0};
+
+QString server()
+{
+    return qEnvironmentVariable("CUPS_SERVER");
 }
+} // namespace
 
 RawPrinter::RawPrinter(QObject* parent) : QObject(parent)
 {
@@ -45,21 +50,10 @@ void RawPrinter::refuseConnections()
         &listener, [this] { listener.close(); }, Qt::BlockingQueuedConnection);
 }
 
-void RawPrinter::ignoreConnections()
-{
-    QMetaObject::invokeMethod(
-        &listener, [this] { listener.pauseAccepting(); }, Qt::BlockingQueuedConnection);
-}
-
 QList<QByteArray> RawPrinter::jobs() const
 {
     QMutexLocker locker(&lock);
     return received;
-}
-
-QString RawPrinter::server()
-{
-    return qEnvironmentVariable("CUPS_SERVER");
 }
 
 bool RawPrinter::runTool(const QString& tool, const QStringList& arguments, QString* output)
@@ -150,8 +144,7 @@ void RawPrinter::accept()
         buffers.insert(socket, QByteArray());
         connect(socket, &QTcpSocket::readyRead, socket,
                 [this, socket] { buffers[socket].append(socket->readAll()); });
-        // The backend shuts its side down when the job is sent and waits for the printer to
-        // close the connection.
+        // The backend shuts its side down when the job is sent, then waits for our close.
         auto finish = [this, socket] {
             if (!buffers.contains(socket))
                 return;

@@ -41,14 +41,13 @@ public:
     bool isOpen() const { return !m_slavePath.isEmpty(); }
     QString slavePath() const { return m_slavePath; }
 
-    // One write per byte, as a serial line delivers them.
+    // One write per byte, as a serial line delivers them; waits while the slave's queue is full.
     void write(const QByteArray& bytes)
     {
         for (char byte : bytes) {
-            while (::write(m_master, &byte, 1) != 1 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd pfd{m_master, POLLOUT, 0}; // the slave's input queue is full
+            for (pollfd pfd{m_master, POLLOUT, 0};
+                 ::write(m_master, &byte, 1) != 1 && (errno == EAGAIN || errno == EINTR);)
                 ::poll(&pfd, 1, 10);
-            }
         }
     }
 
@@ -80,21 +79,22 @@ private:
     QByteArray m_pending;
 };
 
-// Frames as a terminal sends them, built independently of the code under test.
-inline char xorOf(const QByteArray& bytes)
+// Frames as a terminal sends them, built independently of the code under test: the LRC is the
+// exclusive-or of the payload and the end marker.
+inline QByteArray withLrc(const QByteArray& frame, int from)
 {
     char lrc = 0;
-    for (char byte : bytes)
+    for (char byte : frame.mid(from))
         lrc = char(lrc ^ byte);
-    return lrc;
+    return frame + lrc;
 }
 inline QByteArray ingenicoFrame(const QByteArray& payload)
 {
-    return '\x02' + payload + '\x03' + xorOf(payload + '\x03');
+    return withLrc('\x02' + payload + '\x03', 1);
 }
 inline QByteArray newnoteFrame(const QByteArray& payload)
 {
-    return "\x10\x02" + payload + "\x10\x03" + xorOf(payload + "\x10\x03");
+    return withLrc("\x10\x02" + payload + "\x10\x03", 2);
 }
 
 #endif // PTYTERMINAL_H
