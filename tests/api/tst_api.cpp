@@ -97,6 +97,8 @@ private slots:
             "Origin: https://localhost:80\r\n" + bearer);
         row("look-alike", "GET /getStatus", 200, online,
             "Origin: https://evilvelora.pt\r\n" + bearer);
+        row("localhost look-alike", "GET /getStatus", 200, online,
+            "Origin: http://localhost.example.com\r\n" + bearer);
         row("preflight", "OPTIONS /sendJob", 200, "", "Origin: http://localhost:3000\r\n",
             "http://localhost:3000");
         row("private network", "OPTIONS /x", 200, "",
