@@ -131,7 +131,7 @@ private slots:
         QTimer* next = testenv::timerOf(&client, 3600000, false);
         client.setProperty("hasUpdate", before);
         QSignalSpy changed(&client, &PrintClient::hasUpdateChanged);
-        QTRY_VERIFY(next->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(next->isActive(), 15000);
         QCOMPARE(client.updateAvailable(), after);
         QCOMPARE(changed,
                  answer.startsWith("200") ? QList<QVariantList>{{after}} : QList<QVariantList>());
