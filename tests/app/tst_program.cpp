@@ -105,6 +105,7 @@ private slots:
         QVERIFY(run({"--list-printers"}).contains(queue + "\toff\n"));
         QCOMPARE(run({"--enable-printer", queue}), QString());
         QVERIFY(run({"--list-printers"}).contains(queue + "\ton\n"));
+        QCOMPARE(run({"--tls-material"}), ca + "\n"); // under the organisation's folders
         QVERIFY(run({"--enable-printer", "NoSuchQueue"}).contains("no printer \"NoSuchQueue\""));
         // A second start finds this one and leaves without writing a store of its own.
         Program second(otherConfig.path(), temp.path(), 1);
