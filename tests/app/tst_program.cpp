@@ -77,6 +77,7 @@ private slots:
         key = run({"--show-key"}).toLatin1();
         QVERIFY2(QRegularExpression("^[A-Za-z0-9+/]{8}v4\\.0\n$").match(key).hasMatch(), key);
         key.chop(1);
+        QVERIFY(run({"--list-printers"}).contains(queue + "\toff\n")); // never switched on
         QCOMPARE(run({"--enable-printer", queue}), QString());
         QTcpServer probe; // a free port
         probe.listen(QHostAddress::LocalHost);
