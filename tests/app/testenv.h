@@ -23,18 +23,11 @@ inline void prepare(const QString& configHome)
     QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
 }
 
-inline void clearStore()
-{
-    QSettings().clear();
-}
-
 inline void flushDeletes()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// The owner's timer of that interval (the timers are told apart by it); a running one unless
-// told otherwise.
 inline QTimer* timerOf(QObject* owner, int interval, bool running = true)
 {
     for (QTimer* timer : owner->findChildren<QTimer*>()) {
@@ -45,7 +38,6 @@ inline QTimer* timerOf(QObject* owner, int interval, bool running = true)
     return nullptr;
 }
 
-// Runs a CUPS administration tool against the sandboxed scheduler.
 inline bool cupsTool(const QString& tool, const QStringList& arguments)
 {
     const QString server = qEnvironmentVariable("CUPS_SERVER");

@@ -12,21 +12,18 @@
 
 // The context the program's entry gives the screens, for the tests and the screenshot tool.
 namespace qmltestenv {
-
 inline void publish(QQmlContext* context, PrintClient* client)
 {
     Startup::publish(context, client,
                      Startup::windowSize(QGuiApplication::primaryScreen()->availableSize()));
 }
 
-// A port nobody listens on right now, for the controller's HTTPS server.
-inline quint16 freePort()
+inline quint16 freePort() // nobody listens there right now
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
 }
-
 } // namespace qmltestenv
 
 #endif

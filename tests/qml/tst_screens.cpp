@@ -1,6 +1,5 @@
-// The screens against a real controller, with Qt Quick Test (the tst_*.qml files here).
-// The controller starts from an empty settings store and lives for the whole run, so the
-// files run in name order and the first one walks through the first start.
+// The screens against a real controller, with Qt Quick Test (the tst_*.qml files here). The
+// controller starts from an empty store and lives for the whole run; the files run in name order.
 
 #include "../app/testenv.h"
 #include "../tpa/ptyterminal.h"
@@ -8,7 +7,6 @@
 #include "qmltestenv.h"
 #include "tpa.h"
 
-#include <QClipboard>
 #include <QQmlEngine>
 #include <QtQuickTest/quicktest.h>
 
@@ -19,28 +17,18 @@ class TestSupport : public QObject
 
 public:
     QString expectedLanguage() const { return qEnvironmentVariable("EXPECTED_LANGUAGE"); }
-
     Q_INVOKABLE QVariant storedValue(const QString& key) const { return QSettings().value(key); }
-    Q_INVOKABLE QString clipboardText() const { return QGuiApplication::clipboard()->text(); }
-    Q_INVOKABLE void clearClipboard() const { QGuiApplication::clipboard()->clear(); }
-
     // The debug-mode log capture, as the program installs it; off again restores the test's.
     Q_INVOKABLE void captureLog(bool on)
     {
-        if (on && !previous) {
-            previous = qInstallMessageHandler(messageHandler);
-        } else if (!on && previous) {
-            qInstallMessageHandler(previous);
-            previous = nullptr;
-        }
+        previous = qInstallMessageHandler(on ? messageHandler : previous);
     }
+    Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
     Q_INVOKABLE QString printerKey(const QString& name) const
     {
         return QStringLiteral("printers/") + Printer::hashFor(name);
     }
-    Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
-    // A condition as the print system reports it (the path from CUPS has its own test), until
-    // the next report.
+    // A condition as the print system reports it, until the next report.
     Q_INVOKABLE void setReasons(QObject* printer, const QStringList& reasons) const
     {
         qobject_cast<Printer*>(printer)->setCondition(QStringLiteral("idle"), reasons, true);
@@ -49,13 +37,10 @@ public:
     {
         return QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files).size();
     }
-
-    // A terminal on a pseudo-terminal (no USB serial device here), on the controller's list
-    // until its next refresh of the ports.
+    // A terminal on a pseudo-terminal, listed until the controller's next refresh of the ports.
     Q_INVOKABLE QObject* addTerminal()
     {
-        auto* terminal =
-            new Tpa(QSerialPortInfo(QStringLiteral("ttyUSB_screens")), 1, nullptr, pty.slavePath());
+        auto* terminal = new Tpa(QSerialPortInfo("ttyUSB_screens"), 1, nullptr, pty.slavePath());
         printClient->addTpa(terminal);
         return terminal;
     }
@@ -87,31 +72,20 @@ public slots:
             }
         });
     }
-
-    void cleanupTestCase()
-    {
-        support.captureLog(false);
-        delete std::exchange(printClient, nullptr);
-    }
+    void cleanupTestCase() { delete std::exchange(printClient, nullptr); }
 
 public:
     QStringList warnings;
-
-private:
     TestSupport support;
 };
 
 int main(int argc, char* argv[])
 {
-    QTemporaryDir configHome;
+    QTemporaryDir configHome, previewFolder; // pictures of the preview printer stay out of $HOME
     testenv::prepare(configHome.path());
     QApplication app(argc, argv);
-    // The preview printer's pictures stay out of the user's own folders.
-    QTemporaryDir previewFolder;
     QSettings().setValue(QStringLiteral("previewFolder"), previewFolder.path());
     QSettings().setValue(QStringLiteral("jobTimeout"), 1);
-    // Print queues on the throwaway scheduler: one usable (its printer does not answer), one
-    // stopped.
     testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
     testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
     if (!usable.ok || !stopped.ok || !testenv::cupsTool("cupsdisable", {stopped.name})) {

@@ -1,0 +1,91 @@
+import QtQuick 2.15
+import QtTest 1.15
+
+// The window from the first start on: terms, splash, the update notice that follows the
+// controller only until the user has navigated once, navigation, the log screen and About.
+TestCase {
+    name: "Window"
+    when: windowShown
+    property var window: null
+
+    function cleanupTestCase() {
+        printClient.isDebugMode = false
+        window.destroy()
+    }
+
+    function test_1_first_start() {
+        printClient.hasUpdate = true // known before the terms are accepted: changes nothing yet
+        window = Qt.createComponent("qrc:/main.qml").createObject(null)
+        verify(window.visible, "the first start opens the window")
+        compare(window.screenState, "showLicense")
+        verify(!findChild(window, "header").visible && !findChild(window, "footer").visible)
+        printClient.hasUpdate = false
+        mouseClick(findChild(window.screenItem, "acceptButton"))
+        compare(String(testSupport.storedValue("licenseAccepted")), "true")
+        tryCompare(printClient, "started", true, 30000)
+        compare(window.screenState, "allSet")
+        verify(findChild(window, "header").visible && findChild(window, "footer").visible)
+    }
+
+    function test_2_update_before_navigation() {
+        printClient.started = false // accepted, not started yet: the splash
+        compare(window.screenState, "loading")
+        verify(findChild(window.screenItem, "splashBusy").visible)
+        printClient.started = true
+        printClient.hasUpdate = true
+        compare(window.screenState, "loading")
+        verify(!findChild(window.screenItem, "splashBusy").visible)
+        mouseClick(findChild(window.screenItem, "laterButton"))
+        compare(window.screenState, "allSet")
+        printClient.hasUpdate = false
+        printClient.hasUpdate = true
+        compare(window.screenState, "allSet", "once navigated, only navigation changes the screen")
+        printClient.hasUpdate = false
+    }
+
+    function test_3_navigation() {
+        mouseClick(findChild(window.screenItem, "printerCard"))
+        compare(window.screenState, "config")
+        mouseClick(findChild(window.screenItem, "backButton"))
+        compare(window.screenState, "allSet")
+        compare(printClient.language, testSupport.expectedLanguage)
+        compare(window.screenItem.terminalCard.visible, printClient.language !== "es")
+        if (printClient.language !== "es") {
+            mouseClick(window.screenItem.terminalCard)
+            compare(window.screenState, "terminals")
+        }
+        mouseClick(findChild(window, "footerHome"))
+        compare(window.screenState, "allSet")
+    }
+
+    function test_4_logs_in_debug_mode_newest_first() {
+        verify(!findChild(window, "footerLogs").visible)
+        printClient.isDebugMode = true
+        waitForItemPolished(findChild(window, "footerLogs").parent)
+        testSupport.captureLog(true)
+        testSupport.log("older line")
+        testSupport.log("newer line")
+        testSupport.captureLog(false)
+        mouseClick(findChild(window, "footerLogs"))
+        compare(window.screenState, "logs")
+        var list = window.screenItem.listView
+        compare(list.count, printClient.debugMessages.length)
+        tryVerify(function () { return list.itemAtIndex(1) !== null })
+        verify(list.itemAtIndex(0).text.indexOf("newer line") >= 0, list.itemAtIndex(0).text)
+        verify(list.itemAtIndex(1).text.indexOf("older line") >= 0, list.itemAtIndex(1).text)
+        mouseClick(findChild(window.screenItem, "backButton"))
+    }
+
+    function test_5_about() {
+        var addresses = printClient.ipAddresses.length
+        mouseClick(findChild(window, "footerAbout"))
+        compare(window.aboutItem.panelHeight, 280 + 30 * addresses)
+        printClient.hasUpdate = true
+        compare(window.aboutItem.panelHeight, 430 + 30 * addresses)
+        printClient.hasUpdate = false
+        mouseClick(findChild(window.aboutItem, "aboutPanel")) // a click on the panel keeps it
+        verify(window.aboutOpen)
+        mouseClick(window.aboutItem, 5, 5)
+        tryCompare(window, "aboutOpen", false, 2000)
+    }
+}
