@@ -84,6 +84,7 @@ private slots:
         const quint16 port = probe.serverPort();
         probe.close();
         Program program(config.path(), temp.path(), port);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(temp.filePath("Printarra")), 20000); // its socket
         // The terms accepted on the command line beside it: it starts serving.
         Program accept(config.path(), temp.path(), 1, {"--accept-terms"});
         QVERIFY(accept.waitForFinished(20000) && accept.exitCode() == 0);
