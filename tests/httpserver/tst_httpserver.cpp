@@ -228,19 +228,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<QByteArray>("trickle");
+        QTest::addColumn<int>("pieces");
         QTest::addColumn<QByteArray>("answer");
         const QByteArray post = "POST /echo HTTP/1.1\r\nConnection: close\r\nContent-Length: ";
         // clang-format off
-        QTest::newRow("idle") << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("head") << QByteArray("GET /hello HTTP/1.1\r\n") << QByteArray("a") << QByteArray();
-        QTest::newRow("body") << post + "5000\r\n\r\n" << QByteArray("a") << QByteArray();
-        QTest::newRow("steady body") << post + "100000\r\n\r\n" << QByteArray(10000, 'b') << "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100005\r\nContent-Type: text/plain\r\n\r\nPOST " + QByteArray(100000, 'b');
+        QTest::newRow("idle") << QByteArray() << QByteArray() << 0 << QByteArray();
+        QTest::newRow("head") << QByteArray("GET /hello HTTP/1.1\r\n") << QByteArray("a") << 50 << QByteArray();
+        QTest::newRow("body") << post + "5000\r\n\r\n" << QByteArray("a") << 50 << QByteArray();
+        QTest::newRow("steady body") << post + "100000\r\n\r\n" << QByteArray(10000, 'b') << 10 << "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100005\r\nContent-Type: text/plain\r\n\r\nPOST " + QByteArray(100000, 'b');
         // clang-format on
     }
     void readTimeout()
     {
         QFETCH(QByteArray, start);
         QFETCH(QByteArray, trickle);
+        QFETCH(int, pieces);
         (*settings)->setValue("readTimeout", 500);
         (*settings)->setValue("maxRequestSize", 1000000);
         this->start();
@@ -248,7 +250,7 @@ private slots:
         QVERIFY(answersHello(*http));
         http->send(start);
         for (int i = 0; i < 50 && !http->waitForClose(150); ++i) {
-            http->send(trickle);
+            http->send(i < pieces ? trickle : QByteArray());
         }
         QVERIFY(http->waitForClose(0));
         QTEST(http->unread(), "answer");
@@ -256,11 +258,13 @@ private slots:
 
     // With one handler only, a second client is served once the first, which stops reading, is
     // dropped; the handler's TLS socket is fresh for the next connection.
+    void dropsAClientThatStopsReading_data() { answers503WhenEveryHandlerIsBusy_data(); }
     void dropsAClientThatStopsReading()
     {
+        QFETCH(bool, tls);
         (*settings)->setValue("maxThreads", 1);
         (*settings)->setValue("writeTimeout", 500);
-        start(true);
+        start(tls);
         auto stuck = client();
         stuck->tcpSocket()->setReadBufferSize(1024); // takes almost nothing from the kernel
         stuck->send("GET /big?mb=256 HTTP/1.1\r\n\r\n");
@@ -351,7 +355,7 @@ private slots:
             QVERIFY(answersHello(*clients.back()));
         }
         clients.resize(2);
-        QTest::qWait(200); // the eight disconnects reach their handlers
+        QTest::qWait(500); // the eight disconnects reach their handlers
         const auto tick = [this](int times) {
             for (int i = 0; i < times; ++i) {
                 server->call([](HttpListener* l) {
