@@ -1,0 +1,440 @@
+// The listener, its pool of handler threads and the connection handlers end to end: a listener
+// in its own thread, clients on loopback over plain TCP and over TLS with the build's chain.
+
+#include "httplistener.h"
+#include "testsupport.h"
+
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QtTest>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+using namespace corvane;
+using namespace testsupport;
+
+namespace {
+// Answers by path; counts requests, and those served inside another on the same thread.
+struct TestHandler : HttpRequestHandler
+{
+    std::atomic<int> served{0}, nested{0};
+    QSemaphore entered, release; // "/block" holds its request until released
+
+    void service(HttpRequest& request, HttpResponse& response) override
+    {
+        static thread_local bool inside = false;
+        const QByteArray path = request.getPath();
+        nested += inside;
+        if (++served && path == "/throw") {
+            throw std::runtime_error("handler failed");
+        }
+        inside = true;
+        if (path == "/hello" || path == "/echo") {
+            response.setHeader("Content-Type", "text/plain");
+            response.write(
+                path == "/hello" ? "hello" : request.getMethod() + ' ' + request.getBody(), true);
+        } else if (path == "/parts" || path == "/raw") {
+            response.setHeader("Connection", path == "/raw" ? "close" : "keep-alive");
+            response.write("abc");
+            response.write("defgh");
+        } else if (path == "/block") {
+            entered.release();
+            release.acquire();
+            response.write("released", true);
+        } else if (path == "/big") { // as many MiB as asked for, while the client is there
+            for (int mb = request.getParameter("mb").toInt(); mb > 0 && response.isConnected();
+                 --mb) {
+                response.write(QByteArray(1 << 20, 'x'));
+            }
+        } else if (path == "/default") {
+            HttpRequestHandler::service(request, response);
+        } // any other path: nothing written, the connection handler finishes the response
+        inside = false;
+    }
+};
+
+// A listener with an event loop in a thread of its own: the tests' clients block this one.
+struct Server
+{
+    HttpListener* listener = nullptr;
+    QSemaphore ready;
+    std::unique_ptr<QThread> thread;
+    Server(QSettings* settings, HttpRequestHandler* handler)
+        : thread(QThread::create([this, settings, handler] {
+            HttpListener own(settings, handler);
+            listener = &own;
+            QTimer::singleShot(0, [this] { ready.release(); });
+            QEventLoop().exec();
+        }))
+    {
+        thread->start();
+        ready.acquire();
+    }
+    ~Server()
+    {
+        thread->quit();
+        thread->wait();
+    }
+    int call(const std::function<int(HttpListener*)>& function) // in the listener's thread
+    {
+        int result = 0;
+        QMetaObject::invokeMethod(
+            listener, [&] { result = function(listener); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+    int poolSize()
+    {
+        return call([](HttpListener* l) {
+            return l->connectionHandlerPool() ? l->connectionHandlerPool()->size() : -1;
+        });
+    }
+};
+
+bool answersHello(HttpClient& client)
+{
+    client.send("GET /hello HTTP/1.1\r\n\r\n");
+    return client.readResponse().body == "hello";
+}
+} // namespace
+
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempSettings> settings;
+    std::unique_ptr<TestHandler> handler;
+    std::unique_ptr<Server> server;
+    quint16 port = 0;
+    bool tls = false;
+
+    void start(bool withTls = false)
+    {
+        tls = withTls;
+        (*settings)->setValue("sslKeyFile", tls ? ":/ssl/kvr.key" : "");
+        server.reset(new Server(settings->get(), handler.get()));
+        port = quint16(server->call([](HttpListener* l) { return l->serverPort(); }));
+    }
+    // A client that has connected, or failed to: its calls then fail.
+    std::unique_ptr<HttpClient> client(const QString& host = QStringLiteral("localhost"))
+    {
+        std::unique_ptr<HttpClient> http(new HttpClient(
+            tls, QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem"))));
+        http->connectTo(port, host);
+        return http;
+    }
+
+private slots:
+    void initTestCase() { keepThreadLogsOutOfTestLog(); }
+    void init()
+    {
+        settings.reset(new TempSettings);
+        (*settings)->setValue("host", "127.0.0.1");
+        (*settings)->setValue("port", 0);
+        (*settings)->setValue("maxThreads", 2);
+        (*settings)->setValue("cleanupInterval", 3600000); // ticks are driven by hand
+        (*settings)->setValue("sslCertFile", ":/ssl/kvr.cert");
+        handler.reset(new TestHandler);
+    }
+    void cleanup() { server.reset(); }
+
+    // What one connection receives for the bytes sent, a request that closes it sent behind them:
+    // everything a kept connection answers, and nothing after an answer that closes.
+    void exchange_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("maxRequestSize");
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray ok = "HTTP/1.1 200 OK\r\n", empty = ok + "Content-Length: 0\r\n\r\n";
+        const QByteArray text = "Content-Type: text/plain\r\n\r\n";
+        const QByteArray closed =
+            ok + "Connection: close\r\nContent-Length: 5\r\n" + text + "hello";
+        const QByteArray refused = "HTTP/1.1 %1\r\nConnection: close\r\n\r\n%2\r\n";
+        const QByteArray tooLarge =
+            QString(refused).arg("413 entity too large", "413 Entity too large").toLatin1();
+        for (bool tls : {false, true}) {
+            const auto row = [tls](const char* name, const QByteArray& request,
+                                   const QByteArray& answer, int maxRequestSize = 16000) {
+                QTest::addRow("%s%s", tls ? "tls, " : "", name)
+                    << tls << request << maxRequestSize << answer;
+            };
+            // clang-format off
+            row("pipelined", "GET /hello HTTP/1.1\r\n\r\nPOST /echo HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET /echo HTTP/1.1\r\n\r\n", ok + "Content-Length: 5\r\n" + text + "hello" + ok + "Content-Length: 8\r\n" + text + "POST abc" + ok + "Content-Length: 4\r\n" + text + "GET " + closed);
+            row("close in any case", "GET /hello HTTP/1.1\r\nCONNECTION: cLoSe\r\n\r\n", closed);
+            row("HTTP/1.0", "GET /hello HTTP/1.0\r\n\r\n", closed);
+            row("nothing written", "GET /nothing HTTP/1.1\r\n\r\n", empty + closed);
+            row("parts without a last part", "GET /parts HTTP/1.1\r\n\r\n", ok + "Connection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n5\r\ndefgh\r\n0\r\n\r\n" + closed);
+            row("raw body under Connection: close", "GET /raw HTTP/1.1\r\n\r\n", ok + "Connection: close\r\n\r\nabcdefgh");
+            row("handler threw", "GET /throw HTTP/1.1\r\n\r\n", empty + closed);
+            row("default service", "GET /default HTTP/1.1\r\n\r\n", "HTTP/1.1 501 not implemented\r\nContent-Length: 19\r\n\r\n501 not implemented" + closed);
+            // A refused head is answered at once, without asking for the body, and nothing more
+            // of the connection is read: one answer, not one per piece.
+            row("head refused", "POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 100\r\n\r\n" + QByteArray(100, 'b'), tooLarge, 100);
+            row("long lines", ("GET /" + QByteArray(300, 'A') + " HTTP/1.1\r\n\r\n").repeated(20), tooLarge, 100);
+            row("bad request", "GET /hello HTTP/1.1\r\nA\t: b\r\n\r\n", QString(refused).arg("400 Bad Request", "400 Bad Request").toLatin1());
+            row("too many header lines", "GET /hello HTTP/1.1\r\n" + QByteArray("X-A: b\r\n").repeated(101) + "\r\n", QString(refused).arg("431 Request Header Fields Too Large", "431 Request Header Fields Too Large").toLatin1());
+            // clang-format on
+        }
+    }
+    void exchange()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, maxRequestSize);
+        QFETCH(bool, tls);
+        (*settings)->setValue("maxRequestSize", maxRequestSize);
+        start(tls);
+        auto http = client(QStringLiteral("127.0.0.1"));
+        http->send(request + "GET /hello HTTP/1.1\r\nConnection: close\r\n\r\n");
+        QVERIFY(http->waitForClose());
+        QTEST(http->unread(), "answer");
+    }
+
+    // A client that sends "Expect: 100-continue" is told to go on when its head is acceptable.
+    void answersExpectContinue()
+    {
+        start();
+        auto http = client();
+        http->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n");
+        QByteArray received;
+        QTRY_COMPARE((received += http->tcpSocket()->readAll()),
+                     QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+        http->send("abc");
+        QCOMPARE(http->readResponse().body, QByteArray("POST abc"));
+    }
+
+    // Bytes that arrive while an answer is written wait for it: serving them from within the
+    // write would nest a request in another on the handler's thread.
+    void neverServesARequestInsideAnother()
+    {
+        start();
+        auto http = client();
+        http->tcpSocket()->setReadBufferSize(1024); // the big answer stalls in its write
+        http->send("GET /big?mb=32 HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(handler->served.load(), 1);
+        http->send("GET /hello HTTP/1.1\r\n\r\njunk\r\n");
+        QTest::qWait(200);
+        http->tcpSocket()->setReadBufferSize(0);
+        QCOMPARE(http->readResponse(60000).body.size(), 32 << 20);
+        QCOMPARE(http->readResponse().body, QByteArray("hello"));
+        QVERIFY(http->waitForClose()); // the junk is refused
+        QCOMPARE(handler->nested.load(), 0);
+    }
+
+    // A connection idle after its answer, or trickling a request one byte every 150 ms, is cut
+    // when the read timeout (for a body, with time for its length at the slowest rate) is over;
+    // a steady body of 100000 bytes is not.
+    void readTimeout_data()
+    {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<QByteArray>("trickle");
+        QTest::addColumn<int>("pieces");
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray post = "POST /echo HTTP/1.1\r\nConnection: close\r\nContent-Length: ";
+        // clang-format off
+        QTest::newRow("idle") << QByteArray() << QByteArray() << 0 << QByteArray();
+        QTest::newRow("head") << QByteArray("GET /hello HTTP/1.1\r\n") << QByteArray("a") << 50 << QByteArray();
+        QTest::newRow("body") << post + "5000\r\n\r\n" << QByteArray("a") << 50 << QByteArray();
+        QTest::newRow("steady body") << post + "100000\r\n\r\n" << QByteArray(10000, 'b') << 10 << "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100005\r\nContent-Type: text/plain\r\n\r\nPOST " + QByteArray(100000, 'b');
+        // clang-format on
+    }
+    void readTimeout()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, trickle);
+        QFETCH(int, pieces);
+        (*settings)->setValue("readTimeout", 500);
+        (*settings)->setValue("maxRequestSize", 1000000);
+        this->start();
+        auto http = client();
+        QVERIFY(answersHello(*http));
+        http->send(start);
+        for (int i = 0; i < 50 && !http->waitForClose(150); ++i) {
+            http->send(i < pieces ? trickle : QByteArray());
+        }
+        QVERIFY(http->waitForClose(0));
+        QTEST(http->unread(), "answer");
+    }
+
+    // With one handler only, a second client is served once the first, which stops reading, is
+    // dropped; the handler's TLS socket is fresh for the next connection.
+    void dropsAClientThatStopsReading_data() { answers503WhenEveryHandlerIsBusy_data(); }
+    void dropsAClientThatStopsReading()
+    {
+        QFETCH(bool, tls);
+        (*settings)->setValue("maxThreads", 1);
+        (*settings)->setValue("writeTimeout", 500);
+        start(tls);
+        auto stuck = client();
+        stuck->tcpSocket()->setReadBufferSize(1024); // takes almost nothing from the kernel
+        stuck->send("GET /big?mb=256 HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(handler->served.load(), 1);
+        bool served = false;
+        for (int i = 0; i < 20 && !served; ++i) { // a client refused with 503 tries again
+            served = answersHello(*client());
+        }
+        QVERIFY(served);
+    }
+
+    void answers503WhenEveryHandlerIsBusy_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plain") << false;
+        QTest::newRow("tls") << true; // the answer comes over TLS, not as a broken handshake
+    }
+    void answers503WhenEveryHandlerIsBusy()
+    {
+        QFETCH(bool, tls);
+        start(tls);
+        // Both handlers serve requests that do not end: nobody gives way.
+        auto first = client(), second = client();
+        first->send("GET /block HTTP/1.1\r\n\r\n");
+        second->send("GET /block HTTP/1.1\r\n\r\n");
+        QVERIFY(handler->entered.tryAcquire(2, 5000));
+        // A newcomer waits for a handler a while, then is told why it is not served.
+        auto third = client();
+        QVERIFY(third->waitForClose(10000));
+        QCOMPARE(third->unread(), QByteArray("HTTP/1.1 503 too many connections\r\nConnection: "
+                                             "close\r\n\r\nToo many connections\r\n"));
+        // One that comes while a handler frees waits for it and is served.
+        std::thread releaser([this] {
+            QThread::msleep(500);
+            handler->release.release(2);
+        });
+        auto fourth = client();
+        releaser.join();
+        QVERIFY(answersHello(*fourth));
+        QCOMPARE(first->readResponse().body + second->readResponse().body, "releasedreleased");
+        QCOMPARE(server->poolSize(), 2);
+    }
+
+    // While a connection waits for a handler, a keep-alive connection that has had its turn is
+    // closed after its next answer, and the waiting one is served.
+    void keepAliveConnectionsTakeTurnsWithWaitingOnes()
+    {
+        start();
+        auto first = client(), second = client();
+        QVERIFY(answersHello(*first) && answersHello(*second));
+        auto third = client();
+        third->send("GET /hello HTTP/1.1\r\n\r\n");
+        QVERIFY(!third->waitForClose(150));
+        first->send("GET /hello HTTP/1.1\r\n\r\n");
+        QCOMPARE(first->readResponse().header("Connection"), QByteArray("close"));
+        QCOMPARE(third->readResponse().body, QByteArray("hello"));
+        QVERIFY(answersHello(*second) && !second->waitForClose(0)); // nobody waits any more
+    }
+
+    // Clients that never finish a request hold every handler; after a grace period the one that
+    // has waited longest makes room for a newcomer, which is served.
+    void theLongestWaitingConnectionGivesWay()
+    {
+        (*settings)->setValue("readTimeout", 60000);
+        start();
+        auto first = client();
+        first->send("GET /hello HTTP/1.1\r\nX-Slow: ");
+        QTest::qWait(100);
+        auto second = client();
+        second->send("GET /hello HTTP/1.1\r\nX-Slow: ");
+        QTest::qWait(2100);
+        QVERIFY(answersHello(*client()) && answersHello(*client()));
+        QVERIFY(first->waitForClose() && first->unread().isEmpty());
+        QVERIFY(!second->waitForClose(0));
+        QCOMPARE(server->poolSize(), 2);
+    }
+
+    // Ten connections make ten handlers; with two of them busy, each tick of the cleanup retires
+    // one idle handler beyond the minimum, and never a busy one.
+    void cleanupRetiresOneSurplusIdleHandlerPerTick()
+    {
+        (*settings)->setValue("minThreads", 4);
+        (*settings)->setValue("maxThreads", 20);
+        start();
+        std::vector<std::unique_ptr<HttpClient>> clients;
+        for (int i = 0; i < 10; ++i) {
+            clients.push_back(client());
+            QVERIFY(answersHello(*clients.back()));
+        }
+        clients.resize(2);
+        QTest::qWait(500); // the eight disconnects reach their handlers
+        const auto tick = [this](int times) {
+            for (int i = 0; i < times; ++i) {
+                server->call([](HttpListener* l) {
+                    return QMetaObject::invokeMethod(l->connectionHandlerPool(), "cleanup");
+                });
+            }
+            return server->poolSize();
+        };
+        QCOMPARE(tick(1), 9);
+        QCOMPARE(tick(3), 6);
+        QCOMPARE(tick(2), 6); // four idle handlers are kept besides the two busy ones
+        (*settings)->setValue("minThreads", 0);
+        QCOMPARE(tick(10), 2);
+        QVERIFY(answersHello(*clients[0]) && answersHello(*clients[1]));
+    }
+
+    void servesAgainAfterCloseAndListen()
+    {
+        start();
+        (*settings)->setValue("port", port); // listen() binds the same port again
+        auto http = client();
+        QVERIFY(answersHello(*http));
+        server->call([](HttpListener* l) { return l->close(), 0; });
+        QVERIFY(http->waitForClose());
+        QCOMPARE(server->poolSize(), -1);
+        QVERIFY(!answersHello(*client()));
+        server->call([](HttpListener* l) { return l->listen(), 0; });
+        QVERIFY(answersHello(*client()));
+    }
+
+    // Key and certificate from resources or next to the settings file.
+    void tlsConfiguration_data()
+    {
+        QTest::addColumn<QString>("keyFile");
+        QTest::addColumn<QString>("certFile");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no key") << ""
+                                << ":/ssl/kvr.cert"
+                                << "";
+        QTest::newRow("resources") << ":/ssl/kvr.key"
+                                   << ":/ssl/kvr.cert"
+                                   << "SSL settings loaded";
+        QTest::newRow("next to the settings") << "kvr.key"
+                                              << "kvr.cert"
+                                              << "SSL settings loaded";
+        QTest::newRow("certificate missing") << "kvr.key"
+                                             << "x"
+                                             << "cannot open sslCertFile .*/x";
+        QTest::newRow("key missing") << "x"
+                                     << "kvr.cert"
+                                     << "cannot open sslKeyFile .*/x";
+    }
+    void tlsConfiguration()
+    {
+        QFETCH(QString, keyFile);
+        QFETCH(QString, certFile);
+        QFETCH(QString, message);
+        for (const QString name : {"kvr.key", "kvr.cert"}) {
+            QFile::copy(PRINTARRA_TLS_DIR "/" + name, settings->path(name));
+        }
+        (*settings)->setValue("sslKeyFile", keyFile);
+        (*settings)->setValue("sslCertFile", certFile);
+        if (!message.isEmpty()) {
+            QTest::ignoreMessage(message.startsWith("SSL") ? QtDebugMsg : QtCriticalMsg,
+                                 QRegularExpression(message));
+        }
+        QCOMPARE(HttpConnectionHandlerPool(settings->get(), handler.get()).isSslEnabled(),
+                 message.startsWith("SSL"));
+    }
+
+    void freesAHandlerWhoseDescriptorCannotBeAdopted()
+    {
+        HttpConnectionHandler connectionHandler(settings->get(), handler.get());
+        connectionHandler.setBusy();
+        QMetaObject::invokeMethod(&connectionHandler, "handleConnection", Qt::QueuedConnection,
+                                  Q_ARG(tSocketDescriptor, tSocketDescriptor(-1)));
+        QTRY_VERIFY(!connectionHandler.isBusy());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpServer)
+#include "tst_httpserver.moc"
