@@ -134,7 +134,7 @@ void HttpRequest::readRequest(QIODevice* socket)
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
         qWarning("HttpRequest: received broken HTTP request, invalid first line");
-        status = aborted;
+        refuse(400);
         return;
     }
     method = parts.at(0).trimmed();
@@ -219,7 +219,7 @@ void HttpRequest::finishHeaders()
         }
     }
     if (!readContentLength()) {
-        status = aborted;
+        refuse(400); // the body's end is unknown: a malformed request, not a large one
         return;
     }
     if (expectedBodySize == 0) {

@@ -138,18 +138,18 @@ private slots:
         row("body without content type", post("", "a=1"), posted + " body:a=1");
         row("json body is not parsed", post("Content-Type: application/json\r\n", "a=1"), "POST /p /p HTTP/1.1 a=q b=1 h:content-length=3 h:content-type=application/json body:a=1");
         row("form body wins over query", post("Content-Type: application/x-www-form-urlencoded; charset=utf-8\r\n", "a=b&a=%20c%26d+"), "POST /p /p HTTP/1.1 a= c&d  a=b a=q b=1 h:content-length=15 h:content-type=application/x-www-form-urlencoded; charset=utf-8 body:a=b&a=%20c%26d+");
-        row("two words", "GET /\r\n", "refused 413: invalid first line");
-        row("two spaces in the request line", "GET  / HTTP/1.1\r\n\r\n", "refused 413: invalid first line");
-        row("no HTTP in the version", "GET / FTP/1.0\r\n\r\n", "refused 413: invalid first line");
+        row("two words", "GET /\r\n", "refused 400: invalid first line");
+        row("two spaces in the request line", "GET  / HTTP/1.1\r\n\r\n", "refused 400: invalid first line");
+        row("no HTTP in the version", "GET / FTP/1.0\r\n\r\n", "refused 400: invalid first line");
         // The end of the body would be uncertain.
-        row("negative length", length + "-1\r\n\r\n", "refused 413: invalid Content-Length");
-        row("signed length", length + "+3\r\n\r\n", "refused 413: invalid Content-Length");
-        row("overflowing length", length + "4294967299\r\n\r\n", "refused 413: invalid Content-Length");
-        row("non-numeric length", length + "3a\r\n\r\n", "refused 413: invalid Content-Length");
-        row("empty length", length + "\r\n\r\n", "refused 413: invalid Content-Length");
-        row("list of lengths", length + "3, 3\r\n\r\n", "refused 413: invalid Content-Length");
-        row("different lengths", length + "3\r\nContent-Length: 4\r\n\r\n", "refused 413: conflicting Content-Length");
-        row("chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "refused 413: Transfer-Encoding");
+        row("negative length", length + "-1\r\n\r\n", "refused 400: invalid Content-Length");
+        row("signed length", length + "+3\r\n\r\n", "refused 400: invalid Content-Length");
+        row("overflowing length", length + "4294967299\r\n\r\n", "refused 400: invalid Content-Length");
+        row("non-numeric length", length + "3a\r\n\r\n", "refused 400: invalid Content-Length");
+        row("empty length", length + "\r\n\r\n", "refused 400: invalid Content-Length");
+        row("list of lengths", length + "3, 3\r\n\r\n", "refused 400: invalid Content-Length");
+        row("different lengths", length + "3\r\nContent-Length: 4\r\n\r\n", "refused 400: conflicting Content-Length");
+        row("chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "refused 400: Transfer-Encoding");
         // A header name that would pass as another one, control bytes inside a line.
         row("blank before the colon", "GET / HTTP/1.1\r\nContent-Length : 3\r\n\r\n", "refused 400: white space in a header name");
         row("tab before the colon", "GET / HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n", "refused 400: white space in a header name");
