@@ -1,10 +1,10 @@
 // The screens against a real controller, with Qt Quick Test (the tst_*.qml files here). The
 // controller starts from an empty store and lives for the whole run; the files run in name order.
 
-#include "../app/testenv.h"
-#include "../tpa/ptyterminal.h"
 #include "messagehandler.h"
+#include "ptyterminal.h"
 #include "qmltestenv.h"
+#include "testenv.h"
 #include "tpa.h"
 
 #include <QQmlEngine>

@@ -1,8 +1,8 @@
 // The window as the program loads it on a later start: hidden, of a fixed size; closing only
 // hides it while the API keeps answering; the tray switches the service and quits.
 
-#include "../app/testenv.h"
 #include "qmltestenv.h"
+#include "testenv.h"
 #include "testsupport.h"
 
 #include <QJsonDocument>
