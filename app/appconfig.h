@@ -30,6 +30,17 @@ public:
     }
 
     /**
+     * Where serial ports appear as device nodes; the terminal list is looked at again when
+     * something appears or goes there. PRINTARRA_DEVICE_DIR overrides /dev for tests, which
+     * cannot plug a serial port in.
+     */
+    static QString deviceDirectory()
+    {
+        const QByteArray overridden = qgetenv("PRINTARRA_DEVICE_DIR");
+        return overridden.isEmpty() ? QStringLiteral("/dev") : QString::fromLocal8Bit(overridden);
+    }
+
+    /**
      * Port of the API server. PRINTARRA_PORT overrides 5080 for tests that run the real
      * program beside other tests; the program itself never sets it.
      */

@@ -11,6 +11,7 @@
 
 #include <QClipboard>
 #include <QDateTime>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -80,6 +81,10 @@ void PrintClient::startup()
     tpasTimer = new QTimer(this);
     tpasTimer->setSingleShot(true);
     connect(tpasTimer, &QTimer::timeout, this, &PrintClient::requestTpas);
+    auto* devices = new QFileSystemWatcher(this);
+    portsWatched = devices->addPath(AppConfig::deviceDirectory());
+    connect(devices, &QFileSystemWatcher::directoryChanged, this,
+            [this] { tpasTimer->start(portSettleDelay); });
 
     notificationTimer = new QTimer(this);
     notificationTimer->setSingleShot(true);
@@ -707,7 +712,7 @@ void PrintClient::onGetTpas(const QList<QSerialPortInfo>& ports)
     emit tpasChanged();
     tpasReceived = true;
     checkStarted();
-    tpasTimer->start(tpaRefreshInterval);
+    tpasTimer->start(portsWatched ? watchedTpaRefreshInterval : tpaRefreshInterval);
 }
 
 void PrintClient::addTpa(Tpa* tpa)

@@ -77,6 +77,10 @@ public:
     // and otherwise only now and then.
     static constexpr int reportedPrinterRefreshInterval = 60000;
     static constexpr int tpaRefreshInterval = 30000;
+    // While the device folder is watched, ports are looked at when a node appears or goes
+    // (once the burst settles), and otherwise only now and then.
+    static constexpr int watchedTpaRefreshInterval = 600000;
+    static constexpr int portSettleDelay = 500;
     static constexpr int notificationSweepInterval = 60000;
     static constexpr int versionCheckInterval = 3600000;
     static constexpr int versionCheckTimeout = 10000;
@@ -277,6 +281,7 @@ private:
     PrintClientThreaded* worker = nullptr;
     QTimer* printersTimer = nullptr;
     QTimer* tpasTimer = nullptr;
+    bool portsWatched = false;
     QTimer* versionTimer = nullptr;
     QTimer* notificationTimer = nullptr;
     bool ipAddressesReceived = false;

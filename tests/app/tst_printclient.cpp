@@ -94,6 +94,19 @@ private slots:
         QCOMPARE(deliverPorts(client, {ttyS0}), 0);
     }
 
+    void portsAreLookedAtWhenADeviceAppears()
+    {
+        QTemporaryDir devices; // stands for /dev
+        qputenv("PRINTARRA_DEVICE_DIR", devices.path().toLocal8Bit());
+        PrintClient client;
+        client.startup();
+        qunsetenv("PRINTARRA_DEVICE_DIR");
+        QSignalSpy asked(&client, &PrintClient::requestTpas);
+        QFile node(devices.filePath("ttyUSB0"));
+        QVERIFY(node.open(QIODevice::WriteOnly));
+        QTRY_COMPARE(asked.count(), 1);
+    }
+
     void updateCheck_data()
     {
         QTest::addColumn<QByteArray>("answer");
