@@ -5,24 +5,20 @@
 # Usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE
 set -u
 TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE}
-MAKE=$2 ORIGINS=$3
 NICK="Printarra Local Root CA"
 . "$(dirname "$0")/../checks.sh"
-
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-export HOME=$scratch/home PRINTARRA_TRUST_ROOT=$scratch/root
+export HOME=$scratch/home PRINTARRA_TRUST_ROOT=$scratch/root PRINTARRA_PROGRAM=$scratch/printarra
 export PRINTARRA_TRUST_UPDATE_CMD="$scratch/fake-update"
 unset PRINTARRA_BUILD SUDO_USER
 mkdir -p "$HOME" "$PRINTARRA_TRUST_ROOT"
-printf '#!/bin/sh\necho ran >> "%s/update.log"\n' "$scratch" > "$scratch/fake-update"
-chmod +x "$scratch/fake-update"
-bash "$MAKE" "$scratch/ca1" >/dev/null && bash "$MAKE" "$scratch/ca2" >/dev/null
+bash "$2" "$scratch/ca1" >/dev/null && bash "$2" "$scratch/ca2" >/dev/null
+printf '#!/bin/sh\necho ran >> "%s/update.log"\n' "$scratch" >"$scratch/fake-update"
 # A stand-in for "printarra --tls-material": prints the CA it was told to.
-printf '#!/bin/sh\n[ "$1" = --tls-material ] && cat "%s/current"\n' "$scratch" > "$scratch/printarra"
-chmod +x "$scratch/printarra"
-export PRINTARRA_PROGRAM=$scratch/printarra
-use_ca() { echo "$scratch/$1/rootca.pem" > "$scratch/current"; }
+printf '#!/bin/sh\n[ "$1" = --tls-material ] && cat "%s/current"\n' "$scratch" >"$scratch/printarra"
+chmod +x "$scratch/fake-update" "$scratch/printarra"
+use_ca() { echo "$scratch/$1/rootca.pem" >"$scratch/current"; }
 
 chromium=$HOME/.pki/nssdb
 profile=$HOME/.mozilla/firefox/abcd1234.default-esr
@@ -31,29 +27,27 @@ cpol=$PRINTARRA_TRUST_ROOT/etc/chromium/policies/managed/printarra.json
 gpol=$PRINTARRA_TRUST_ROOT/etc/opt/chrome/policies/managed/printarra.json
 fdist=$PRINTARRA_TRUST_ROOT/usr/lib/firefox-esr/distribution/policies.json
 body() { tr -d '\r' | sed -n '/-----BEGIN/,/-----END/p' | grep -v -- ----- | tr -d ' \n'; }
-holds() { [ "$(certutil -L -d "sql:$1" -n "$NICK" -a 2>/dev/null | body)" = "$(body < "$scratch/$2/rootca.pem")" ] &&
+holds() { [ "$(certutil -L -d "sql:$1" -n "$NICK" -a 2>/dev/null | body)" = "$(body <"$scratch/$2/rootca.pem")" ] &&
     [ "$(certutil -L -d "sql:$1" | awk -v n="$NICK" 'index($0, n) == 1 { print $NF }')" = "C,," ]; }
 entries() { certutil -L -d "sql:$1" | grep -c "^$NICK "; }
 run() { out=$(bash "$TRUST" "$@" 2>&1); rc=$?; echo "$out"; }
-says() { grep -qF -- "$1" <<< "$out"; }
+ends() { [ "$rc" "$1" "$2" ] && grep -q -- "$3" <<<"$out"; } # e.g. ends -eq 1 MISSING
 updates() { cat "$scratch/update.log" 2>/dev/null | wc -l; }
 
 # ---- before any browser ran: nothing there, --check fails, a run creates the store ----
 use_ca ca1
 run --check
-check "check before: exits 1" test "$rc" -eq 1
-check "check before: each item is named missing" test "$(grep -c MISSING <<< "$out")" -eq 5
+check "check before: exits 1, each item named missing" test "$rc" -eq 1 -a "$(grep -c MISSING <<<"$out")" -eq 5
 check "check creates nothing" test ! -e "$HOME/.pki" -a ! -e "$PRINTARRA_TRUST_ROOT/etc"
 # Someone else's Firefox policy in the distribution folder: merged, never clobbered.
 mkdir -p "$(dirname "$fdist")"
-echo '{"policies": {"DisableTelemetry": true, "Certificates": {"Install": ["other.pem"]}}}' > "$fdist"
+echo '{"policies": {"DisableTelemetry": true, "Certificates": {"Install": ["other.pem"]}}}' >"$fdist"
 cp "$fdist" "$scratch/foreign.json"
 run
 check "first run exits 0" test "$rc" -eq 0
 check "first run creates ~/.pki/nssdb and trusts the CA" holds "$chromium" ca1
 check "no Firefox profile is created" test ! -e "$HOME/.mozilla"
-check "system store holds the CA" cmp -s "$sys" "$scratch/ca1/rootca.pem"
-check "the system store was updated" test "$(updates)" -eq 1
+check "system store holds the CA, updated once" bash -c "cmp -s '$sys' '$scratch/ca1/rootca.pem' && [ $(updates) -eq 1 ]"
 check "the Firefox policy is merged into the file Firefox reads" python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1]))["policies"]
@@ -61,9 +55,9 @@ assert d["DisableTelemetry"] is True
 assert d["Certificates"]["Install"] == ["other.pem", "/usr/local/share/ca-certificates/printarra-root-ca.crt"]' "$fdist"
 check "no second Firefox policy file shadows it" test ! -e "$PRINTARRA_TRUST_ROOT/etc/firefox"
 # The policies list exactly the origins the connector allows.
-suffixes=$(grep -o 'QStringLiteral("\.[a-z.]*")' "$ORIGINS" | sed 's/.*"\.\(.*\)".*/https:\/\/[*.]\1/' | sort)
+suffixes=$(grep -o 'QStringLiteral("\.[a-z.]*")' "$3" | sed 's/.*"\.\(.*\)".*/https:\/\/[*.]\1/' | sort)
 for pol in "$cpol" "$gpol"; do
-    check "$(basename "$(dirname "$(dirname "$(dirname "$pol")")")") policy lists the allowed origins" python3 -c '
+    check "${pol#*/etc/} lists the allowed origins" python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1]))
 want = sorted(sys.argv[2].split() + ["http://localhost"])
@@ -78,17 +72,17 @@ check "second run changes nothing" bash -c "[ $rc -eq 0 ] && grep -q 'in place a
 # ---- after the browsers ran: a Firefox profile appears, a run adds to it ----
 mkdir -p "$profile" && certutil -N -d "sql:$profile" --empty-password
 run --check
-check "check sees the new profile without the CA" bash -c "[ $rc -eq 1 ] && grep -q '$profile: MISSING' <<< '$out'"
+check "check sees the new profile without the CA" ends -eq 1 "$profile: MISSING"
 run
 check "run after the browser adds to the profile" holds "$profile" ca1
 
 # ---- the CA made anew: every store and the system store get the new one ----
 use_ca ca2
 run --check
-check "check with a new CA: another CA is reported" bash -c "[ $rc -eq 1 ] && grep -q 'holds another Printarra CA' <<< '$out'"
+check "check with a new CA: another CA is reported" ends -eq 1 'holds another Printarra CA'
 run
 check "new CA run exits 0" test "$rc" -eq 0
-check "Chromium store holds the new CA, once" holds "$chromium" ca2
+check "Chromium store holds the new CA" holds "$chromium" ca2
 check "the old one is gone" test "$(entries "$chromium")" -eq 1
 check "Firefox profile holds the new CA" holds "$profile" ca2
 check "system store holds the new CA" cmp -s "$sys" "$scratch/ca2/rootca.pem"
@@ -103,7 +97,7 @@ import json, sys; assert json.load(open(sys.argv[1])) == json.load(open(sys.argv
 run --check
 check "check after remove: exits 1" test "$rc" -eq 1
 run --remove
-check "second remove: nothing to remove" says "nothing to remove"
+check "second remove: nothing to remove" grep -q "nothing to remove" <<<"$out"
 
 # ---- without root, with the real (missing) system part: the user's store, then exit 1 ----
 # The browser test writes that policy for a while: the same lock keeps it out meanwhile.
@@ -116,20 +110,19 @@ if [ "$(id -u)" -eq 0 ] && [ ! -e /etc/chromium/policies/managed/printarra.json 
         --clear-groups bash "$TRUST" --ca "$scratch/ca1/rootca.pem" 2>&1); rc=$?
     echo "$out"
     check "a user's run fills the user's store" holds "$scratch/user/.pki/nssdb" ca1
-    check "and fails, naming the missing system part and sudo" \
-        bash -c "[ $rc -eq 1 ] && grep -q 'Chromium policy: MISSING.*sudo' <<< '$out'"
+    check "and fails, naming the missing system part and sudo" ends -eq 1 'Chromium policy: MISSING.*sudo'
 fi
 flock -u 8
 
 # ---- failures are loud ----
 run --ca "$scratch/none.pem"
-check "missing CA file: exit 1, named" bash -c "[ $rc -ne 0 ] && grep -qF 'not found or not readable: $scratch/none.pem' <<< '$out'"
-echo junk > "$scratch/junk.pem"
+check "missing CA file: exit 1, named" ends -ne 0 "not found or not readable: $scratch/none.pem"
+echo junk >"$scratch/junk.pem"
 run --ca "$scratch/junk.pem"
-check "not a certificate: exit 1" bash -c "[ $rc -ne 0 ] && grep -q 'not a PEM certificate' <<< '$out'"
-: > "$scratch/current"
+check "not a certificate: exit 1" ends -ne 0 'not a PEM certificate'
+: >"$scratch/current"
 run
-check "the program gives no CA: exit 1, says so" bash -c "[ $rc -ne 0 ] && grep -q 'gave no CA' <<< '$out'"
+check "the program gives no CA: exit 1, says so" ends -ne 0 'gave no CA'
 out=$(PATH=/nonexistent "$BASH" "$TRUST" 2>&1); rc=$?
-check "no certutil: exit 1, names libnss3-tools" bash -c "[ $rc -ne 0 ] && grep -q libnss3-tools <<< '$out'"
+check "no certutil: exit 1, names libnss3-tools" ends -ne 0 libnss3-tools
 finish
