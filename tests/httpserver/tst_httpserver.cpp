@@ -1,5 +1,6 @@
-// The listener, its pool of handler threads and the connection handlers end to end: a listener
-// in its own thread, clients on loopback over plain TCP and over TLS with the build's chain.
+// The listener, its pool of handler threads and the connection handlers end to
+// end: a listener in its own thread, clients on loopback over plain TCP and
+// over TLS with the build's chain.
 
 #include "httplistener.h"
 #include "testsupport.h"
@@ -15,7 +16,8 @@ using namespace corvane;
 using namespace testsupport;
 
 namespace {
-// Answers by path; counts requests, and those served inside another on the same thread.
+// Answers by path; counts requests, and those served inside another on the same
+// thread.
 struct TestHandler : HttpRequestHandler
 {
     std::atomic<int> served{0}, nested{0};
@@ -49,45 +51,9 @@ struct TestHandler : HttpRequestHandler
             }
         } else if (path == "/default") {
             HttpRequestHandler::service(request, response);
-        } // any other path: nothing written, the connection handler finishes the response
+        } // any other path: nothing written, the connection handler finishes the
+          // response
         inside = false;
-    }
-};
-
-// A listener with an event loop in a thread of its own: the tests' clients block this one.
-struct Server
-{
-    HttpListener* listener = nullptr;
-    QSemaphore ready;
-    std::unique_ptr<QThread> thread;
-    Server(QSettings* settings, HttpRequestHandler* handler)
-        : thread(QThread::create([this, settings, handler] {
-            HttpListener own(settings, handler);
-            listener = &own;
-            QTimer::singleShot(0, [this] { ready.release(); });
-            QEventLoop().exec();
-        }))
-    {
-        thread->start();
-        ready.acquire();
-    }
-    ~Server()
-    {
-        thread->quit();
-        thread->wait();
-    }
-    int call(const std::function<int(HttpListener*)>& function) // in the listener's thread
-    {
-        int result = 0;
-        QMetaObject::invokeMethod(
-            listener, [&] { result = function(listener); }, Qt::BlockingQueuedConnection);
-        return result;
-    }
-    int poolSize()
-    {
-        return call([](HttpListener* l) {
-            return l->connectionHandlerPool() ? l->connectionHandlerPool()->size() : -1;
-        });
     }
 };
 
@@ -104,7 +70,8 @@ class TestHttpServer : public QObject
 
     std::unique_ptr<TempSettings> settings;
     std::unique_ptr<TestHandler> handler;
-    std::unique_ptr<Server> server;
+    std::unique_ptr<QThread> thread; // the listener's, with an event loop: the clients block
+    HttpListener* listener = nullptr;
     quint16 port = 0;
     bool tls = false;
 
@@ -112,8 +79,29 @@ class TestHttpServer : public QObject
     {
         tls = withTls;
         (*settings)->setValue("sslKeyFile", tls ? ":/ssl/kvr.key" : "");
-        server.reset(new Server(settings->get(), handler.get()));
-        port = quint16(server->call([](HttpListener* l) { return l->serverPort(); }));
+        QSemaphore ready;
+        thread.reset(QThread::create([this, &ready] {
+            HttpListener own(settings->get(), handler.get());
+            listener = &own;
+            QTimer::singleShot(0, [&ready] { ready.release(); });
+            QEventLoop().exec();
+        }));
+        thread->start();
+        ready.acquire();
+        port = quint16(call([](HttpListener* l) { return l->serverPort(); }));
+    }
+    int call(const std::function<int(HttpListener*)>& function) // in the listener's thread
+    {
+        int result = 0;
+        QMetaObject::invokeMethod(
+            listener, [&] { result = function(listener); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+    int poolSize()
+    {
+        return call([](HttpListener* l) {
+            return l->connectionHandlerPool() ? l->connectionHandlerPool()->size() : -1;
+        });
     }
     // A client that has connected, or failed to: its calls then fail.
     std::unique_ptr<HttpClient> client(const QString& host = QStringLiteral("localhost"))
@@ -132,14 +120,22 @@ private slots:
         (*settings)->setValue("host", "127.0.0.1");
         (*settings)->setValue("port", 0);
         (*settings)->setValue("maxThreads", 2);
-        (*settings)->setValue("cleanupInterval", 3600000); // ticks are driven by hand
+        (*settings)->setValue("cleanupInterval",
+                              3600000); // ticks are driven by hand
         (*settings)->setValue("sslCertFile", ":/ssl/kvr.cert");
         handler.reset(new TestHandler);
     }
-    void cleanup() { server.reset(); }
+    void cleanup()
+    {
+        if (thread) {
+            thread->quit();
+            thread->wait();
+        }
+    }
 
-    // What one connection receives for the bytes sent, a request that closes it sent behind them:
-    // everything a kept connection answers, and nothing after an answer that closes.
+    // What one connection receives for the bytes sent, a request that closes it
+    // sent behind them: everything a kept connection answers, and nothing after
+    // an answer that closes.
     void exchange_data()
     {
         QTest::addColumn<bool>("tls");
@@ -150,9 +146,10 @@ private slots:
         const QByteArray text = "Content-Type: text/plain\r\n\r\n";
         const QByteArray closed =
             ok + "Connection: close\r\nContent-Length: 5\r\n" + text + "hello";
-        const QByteArray refused = "HTTP/1.1 %1\r\nConnection: close\r\n\r\n%2\r\n";
-        const QByteArray tooLarge =
-            QString(refused).arg("413 entity too large", "413 Entity too large").toLatin1();
+        const auto refused = [](const char* status, const char* text = nullptr) {
+            return "HTTP/1.1 " + QByteArray(status) + "\r\nConnection: close\r\n\r\n" +
+                   (text ? text : status) + "\r\n";
+        };
         for (bool tls : {false, true}) {
             const auto row = [tls](const char* name, const QByteArray& request,
                                    const QByteArray& answer, int maxRequestSize = 16000) {
@@ -170,10 +167,10 @@ private slots:
             row("default service", "GET /default HTTP/1.1\r\n\r\n", "HTTP/1.1 501 not implemented\r\nContent-Length: 19\r\n\r\n501 not implemented" + closed);
             // A refused head is answered at once, without asking for the body, and nothing more
             // of the connection is read: one answer, not one per piece.
-            row("head refused", "POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 100\r\n\r\n" + QByteArray(100, 'b'), tooLarge, 100);
-            row("long lines", ("GET /" + QByteArray(300, 'A') + " HTTP/1.1\r\n\r\n").repeated(20), tooLarge, 100);
-            row("bad request", "GET /hello HTTP/1.1\r\nA\t: b\r\n\r\n", QString(refused).arg("400 Bad Request", "400 Bad Request").toLatin1());
-            row("too many header lines", "GET /hello HTTP/1.1\r\n" + QByteArray("X-A: b\r\n").repeated(101) + "\r\n", QString(refused).arg("431 Request Header Fields Too Large", "431 Request Header Fields Too Large").toLatin1());
+            row("head refused", "POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 100\r\n\r\n" + QByteArray(100, 'b'), refused("413 entity too large", "413 Entity too large"), 100);
+            row("long lines", ("GET /" + QByteArray(300, 'A') + " HTTP/1.1\r\n\r\n").repeated(20), refused("413 entity too large", "413 Entity too large"), 100);
+            row("bad request", "GET /hello HTTP/1.1\r\nA\t: b\r\n\r\n", refused("400 Bad Request"));
+            row("too many header lines", "GET /hello HTTP/1.1\r\n" + QByteArray("X-A: b\r\n").repeated(101) + "\r\n", refused("431 Request Header Fields Too Large"));
             // clang-format on
         }
     }
@@ -190,12 +187,14 @@ private slots:
         QTEST(http->unread(), "answer");
     }
 
-    // A client that sends "Expect: 100-continue" is told to go on when its head is acceptable.
+    // A client that sends "Expect: 100-continue" is told to go on when its head
+    // is acceptable.
     void answersExpectContinue()
     {
         start();
         auto http = client();
-        http->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n");
+        http->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: "
+                   "3\r\n\r\n");
         QByteArray received;
         QTRY_COMPARE((received += http->tcpSocket()->readAll()),
                      QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
@@ -203,8 +202,8 @@ private slots:
         QCOMPARE(http->readResponse().body, QByteArray("POST abc"));
     }
 
-    // Bytes that arrive while an answer is written wait for it: serving them from within the
-    // write would nest a request in another on the handler's thread.
+    // Bytes that arrive while an answer is written wait for it: serving them from
+    // within the write would nest a request in another on the handler's thread.
     void neverServesARequestInsideAnother()
     {
         start();
@@ -221,9 +220,9 @@ private slots:
         QCOMPARE(handler->nested.load(), 0);
     }
 
-    // A connection idle after its answer, or trickling a request one byte every 150 ms, is cut
-    // when the read timeout (for a body, with time for its length at the slowest rate) is over;
-    // a steady body of 100000 bytes is not.
+    // A connection idle after its answer, or trickling a request one byte every
+    // 150 ms, is cut when the read timeout (for a body, with time for its length
+    // at the slowest rate) is over; a steady body of 100000 bytes is not.
     void readTimeout_data()
     {
         QTest::addColumn<QByteArray>("start");
@@ -256,8 +255,9 @@ private slots:
         QTEST(http->unread(), "answer");
     }
 
-    // With one handler only, a second client is served once the first, which stops reading, is
-    // dropped; the handler's TLS socket is fresh for the next connection.
+    // With one handler only, a second client is served once the first, which
+    // stops reading, is dropped; the handler's TLS socket is fresh for the next
+    // connection.
     void dropsAClientThatStopsReading_data() { answers503WhenEveryHandlerIsBusy_data(); }
     void dropsAClientThatStopsReading()
     {
@@ -291,7 +291,8 @@ private slots:
         first->send("GET /block HTTP/1.1\r\n\r\n");
         second->send("GET /block HTTP/1.1\r\n\r\n");
         QVERIFY(handler->entered.tryAcquire(2, 5000));
-        // A newcomer waits for a handler a while, then is told why it is not served.
+        // A newcomer waits for a handler a while, then is told why it is not
+        // served.
         auto third = client();
         QVERIFY(third->waitForClose(10000));
         QCOMPARE(third->unread(), QByteArray("HTTP/1.1 503 too many connections\r\nConnection: "
@@ -305,11 +306,12 @@ private slots:
         releaser.join();
         QVERIFY(answersHello(*fourth));
         QCOMPARE(first->readResponse().body + second->readResponse().body, "releasedreleased");
-        QCOMPARE(server->poolSize(), 2);
+        QCOMPARE(poolSize(), 2);
     }
 
-    // While a connection waits for a handler, a keep-alive connection that has had its turn is
-    // closed after its next answer, and the waiting one is served.
+    // While a connection waits for a handler, a keep-alive connection that has
+    // had its turn is closed after its next answer, and the waiting one is
+    // served.
     void keepAliveConnectionsTakeTurnsWithWaitingOnes()
     {
         start();
@@ -324,8 +326,9 @@ private slots:
         QVERIFY(answersHello(*second) && !second->waitForClose(0)); // nobody waits any more
     }
 
-    // Clients that never finish a request hold every handler; after a grace period the one that
-    // has waited longest makes room for a newcomer, which is served.
+    // Clients that never finish a request hold every handler; after a grace
+    // period the one that has waited longest makes room for a newcomer, which is
+    // served.
     void theLongestWaitingConnectionGivesWay()
     {
         (*settings)->setValue("readTimeout", 60000);
@@ -339,34 +342,34 @@ private slots:
         QVERIFY(answersHello(*client()) && answersHello(*client()));
         QVERIFY(first->waitForClose() && first->unread().isEmpty());
         QVERIFY(!second->waitForClose(0));
-        QCOMPARE(server->poolSize(), 2);
+        QCOMPARE(poolSize(), 2);
     }
 
-    // Ten connections make ten handlers; with two of them busy, each tick of the cleanup retires
-    // one idle handler beyond the minimum, and never a busy one.
+    // Ten connections make ten handlers; with two of them busy, each tick of the
+    // cleanup retires one idle handler beyond the minimum, and never a busy one.
     void cleanupRetiresOneSurplusIdleHandlerPerTick()
     {
         (*settings)->setValue("minThreads", 4);
         (*settings)->setValue("maxThreads", 20);
         start();
-        std::vector<std::unique_ptr<HttpClient>> clients;
-        for (int i = 0; i < 10; ++i) {
-            clients.push_back(client());
-            QVERIFY(answersHello(*clients.back()));
+        std::vector<std::unique_ptr<HttpClient>> clients(10);
+        for (auto& http : clients) {
+            QVERIFY(answersHello(*(http = client())));
         }
         clients.resize(2);
         QTest::qWait(500); // the eight disconnects reach their handlers
         const auto tick = [this](int times) {
-            for (int i = 0; i < times; ++i) {
-                server->call([](HttpListener* l) {
+            while (times--) {
+                call([](HttpListener* l) {
                     return QMetaObject::invokeMethod(l->connectionHandlerPool(), "cleanup");
                 });
             }
-            return server->poolSize();
+            return poolSize();
         };
         QCOMPARE(tick(1), 9);
         QCOMPARE(tick(3), 6);
-        QCOMPARE(tick(2), 6); // four idle handlers are kept besides the two busy ones
+        QCOMPARE(tick(2),
+                 6); // four idle handlers are kept besides the two busy ones
         (*settings)->setValue("minThreads", 0);
         QCOMPARE(tick(10), 2);
         QVERIFY(answersHello(*clients[0]) && answersHello(*clients[1]));
@@ -378,11 +381,11 @@ private slots:
         (*settings)->setValue("port", port); // listen() binds the same port again
         auto http = client();
         QVERIFY(answersHello(*http));
-        server->call([](HttpListener* l) { return l->close(), 0; });
+        call([](HttpListener* l) { return l->close(), 0; });
         QVERIFY(http->waitForClose());
-        QCOMPARE(server->poolSize(), -1);
+        QCOMPARE(poolSize(), -1);
         QVERIFY(!answersHello(*client()));
-        server->call([](HttpListener* l) { return l->listen(), 0; });
+        call([](HttpListener* l) { return l->listen(), 0; });
         QVERIFY(answersHello(*client()));
     }
 
@@ -392,21 +395,13 @@ private slots:
         QTest::addColumn<QString>("keyFile");
         QTest::addColumn<QString>("certFile");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no key") << ""
-                                << ":/ssl/kvr.cert"
-                                << "";
-        QTest::newRow("resources") << ":/ssl/kvr.key"
-                                   << ":/ssl/kvr.cert"
-                                   << "SSL settings loaded";
-        QTest::newRow("next to the settings") << "kvr.key"
-                                              << "kvr.cert"
-                                              << "SSL settings loaded";
-        QTest::newRow("certificate missing") << "kvr.key"
-                                             << "x"
-                                             << "cannot open sslCertFile .*/x";
-        QTest::newRow("key missing") << "x"
-                                     << "kvr.cert"
-                                     << "cannot open sslKeyFile .*/x";
+        // clang-format off
+        QTest::newRow("no key") << "" << ":/ssl/kvr.cert" << "";
+        QTest::newRow("resources") << ":/ssl/kvr.key" << ":/ssl/kvr.cert" << "SSL settings loaded";
+        QTest::newRow("next to the settings") << "kvr.key" << "kvr.cert" << "SSL settings loaded";
+        QTest::newRow("certificate missing") << "kvr.key" << "x" << "cannot open sslCertFile .*/x";
+        QTest::newRow("key missing") << "x" << "kvr.cert" << "cannot open sslKeyFile .*/x";
+        // clang-format on
     }
     void tlsConfiguration()
     {
