@@ -5,36 +5,20 @@
 # Usage: lan_access.sh PROGRAM. Exits 77 (skipped) where namespaces are not permitted.
 set -euo pipefail
 program=${1:?usage: lan_access.sh PROGRAM}
-id=$$
-ns=printarra-lan-$id
-host_if=pl${id}h
-peer_if=pl${id}n
-net=10.213.$((id % 250))
-port=$((20000 + id % 20000))
-key=lAnTeSt1v4.0
-scratch=$(mktemp -d)
-pid=
-
+id=$$ key=lAnTeSt1v4.0 scratch=$(mktemp -d) pid=
+ns=printarra-lan-$id host_if=pl${id}h peer_if=pl${id}n net=10.213.$((id % 250)) port=$((20000 + id % 20000))
 cleanup() {
     set +e
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    fi
-    ip link del "$host_if" 2>/dev/null || true
-    ip netns del "$ns" 2>/dev/null || true
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    ip link del "$host_if" 2>/dev/null
+    ip netns del "$ns" 2>/dev/null
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-
-if ! ip netns add "$ns" 2>/dev/null; then
-    echo "lan_access: network namespaces are not permitted here; skipped"
-    exit 77
-fi
+ip netns add "$ns" 2>/dev/null || { echo "lan_access: network namespaces are not permitted here; skipped"; exit 77; }
 ip link add "$host_if" type veth peer name "$peer_if"
 ip link set "$peer_if" netns "$ns"
-ip addr add "$net.1/24" dev "$host_if"
-ip link set "$host_if" up
+ip addr add "$net.1/24" dev "$host_if" && ip link set "$host_if" up
 ip netns exec "$ns" ip addr add "$net.2/24" dev "$peer_if"
 ip netns exec "$ns" ip link set "$peer_if" up
 ip netns exec "$ns" ip link set lo up
@@ -48,29 +32,21 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$scratch" \
     "$program" --accept-terms >"$scratch/out.log" 2>&1 &
 pid=$!
 ca=$scratch/data/Velora/Printarra/tls/rootca.pem
-name=$(hostname)
-
-call() { # URL [curl options...]: the envelope's data, from inside the namespace
-    local url=$1
-    shift
-    ip netns exec "$ns" curl -sS --max-time 5 --cacert "$ca" "$@" \
-        -H "Authorization: Bearer $key" "$url"
+call() { # URL [curl options...]: from inside the namespace
+    ip netns exec "$ns" curl -sS --max-time 5 --cacert "$ca" -H "Authorization: Bearer $key" "${@:2}" "$1"
 }
-
 for _ in $(seq 1 100); do
     [ -s "$ca" ] && call "https://$net.1:$port/getStatus" >/dev/null 2>&1 && break
     sleep 0.2
 done
 
-failed=0
-short=${name%%.*}.local
-for target in "$net.1" "$name" "$short"; do
+failed=0 name=$(hostname)
+for target in "$net.1" "$name" "${name%%.*}.local"; do
     answer=$(call "https://$target:$port/getStatus" --resolve "$target:$port:$net.1" 2>&1) || true
     if [[ $answer == *'"Device online"'* ]]; then
         echo "ok: https://$target:$port"
     else
-        echo "FAILED: https://$target:$port: $answer"
-        failed=1
+        echo "FAILED: https://$target:$port: $answer" && failed=1
     fi
 done
 [ $failed -eq 0 ] || sed 's/^/program: /' "$scratch/out.log"
