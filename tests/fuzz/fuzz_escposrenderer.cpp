@@ -1,6 +1,6 @@
-// The preview's ESC/POS interpreter on any bytes: the /previewJob endpoint draws whatever a
-// job's raw commands carry, so no input may crash it, read past its end or run away. Without a
-// GUI application the glyphs stay blank; the parsing, drawing and codes are all exercised.
+// The preview's ESC/POS interpreter (the /previewJob endpoint draws whatever a job's raw
+// commands carry) on any bytes, the first picking the paper. Without a GUI application the
+// glyphs stay blank; the parsing, drawing and codes are all exercised.
 
 #include "escposrenderer.h"
 
@@ -18,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1) {
         return 0;
     }
-    // The first byte picks the paper, the rest is the printer's data.
-    ESCPOSRenderer renderer((data[0] & 1) ? 384 : 576);
+    const int width = (data[0] & 1) ? 384 : 576;
+    ESCPOSRenderer renderer(width);
     renderer.render(
         QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), int(size - 1)));
     const QImage image = renderer.image();
-    if (image.width() != ((data[0] & 1) ? 384 : 576) || image.height() < 1 ||
+    if (image.width() != width || image.height() < 1 ||
         image.height() > ESCPOSRenderer::maxHeight || renderer.skippedBytes() > int(size)) {
         __builtin_trap();
     }

@@ -1,7 +1,6 @@
 // The job interpreter: a JSON command array in, the bytes that would reach the print queue
-// out. The five libcups calls of a raw job are defined here and keep the bytes in memory;
-// this stands in for a print system, which a fuzzer running millions of jobs cannot have.
-// Images come only as data (never fetched from an address).
+// out. The five libcups calls of a raw job are stood in for here and keep the bytes in memory
+// (a fuzzer running millions of jobs cannot have a print system). Images come only as data.
 
 #include "printjob.h"
 
@@ -13,92 +12,66 @@ namespace {
 QByteArray printed;
 } // namespace
 
+// clang-format off
 extern "C" {
-int cupsCreateJob(http_t*, const char*, const char*, int, cups_option_t*)
-{
-    return 1;
+int cupsCreateJob(http_t*, const char*, const char*, int, cups_option_t*) { return 1; }
+http_status_t cupsStartDocument(http_t*, const char*, int, const char*, const char*, int) { return HTTP_STATUS_CONTINUE; }
+http_status_t cupsWriteRequestData(http_t*, const char* buffer, size_t length) { printed.append(buffer, int(length)); return HTTP_STATUS_CONTINUE; }
+ipp_status_t cupsFinishDocument(http_t*, const char*) { return IPP_STATUS_OK; }
+ipp_status_t cupsCancelJob2(http_t*, const char*, int, int) { return IPP_STATUS_OK; }
+// Qt 5.15's JSON parser loses the first value of a key an object repeats: inside Qt, bounded
+// by the input. Matching it needs the slow unwinder (Qt has no frame pointers).
+const char* __lsan_default_suppressions() { return "leak:QJsonDocument::fromJson\n"; }
+const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
 }
-http_status_t cupsStartDocument(http_t*, const char*, int, const char*, const char*, int)
-{
-    return HTTP_STATUS_CONTINUE;
-}
-http_status_t cupsWriteRequestData(http_t*, const char* buffer, size_t length)
-{
-    printed.append(buffer, int(length));
-    return HTTP_STATUS_CONTINUE;
-}
-ipp_status_t cupsFinishDocument(http_t*, const char*)
-{
-    return IPP_STATUS_OK;
-}
-ipp_status_t cupsCancelJob2(http_t*, const char*, int, int)
-{
-    return IPP_STATUS_OK;
-}
-}
-
-// Qt 5.15's JSON parser loses the first value of a key that an object repeats: inside Qt and
-// bounded by the input. Matching it needs the slow unwinder (Qt has no frame pointers).
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:QJsonDocument::fromJson\n";
-}
-extern "C" const char* __asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
+// clang-format on
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    // The queue's state is asked of a print system that is not there, at once.
-    qputenv("CUPS_SERVER", "/nonexistent/cups.sock");
+    qputenv("CUPS_SERVER", "/nonexistent/cups.sock"); // the queue's state is not known, at once
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     static QCoreApplication application(*argc, *argv);
-    // Qt makes some things once per process on first use (text codecs, image plug-ins); a
-    // first job that uses them all keeps those out of the leak check of the later runs.
+    // What Qt makes once per process on first use (text codecs, image plug-ins) is made by a
+    // first job that uses it all, to keep it out of the leak check of the later runs.
     QString everyLetter;
     for (char16_t code = 0xa0; code < 0x3000; ++code) {
         everyLetter += QChar(code);
     }
     for (const bool alternative : {false, true}) {
-        const QJsonArray job{
-            QJsonObject{{"op", "settings"},
-                        {"data", QJsonObject{{"alternativeCharset", alternative},
-                                             {"replaceAccentedChars", !alternative}}}},
-            QJsonObject{{"op", "text"}, {"data", everyLetter}},
-            QJsonObject{{"op", "image"},
-                        {"data", "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAAAAAA6fptVAAAACklEQVR4nGNgAAAAA"
-                                 "gABSK+kcQAAAABJRU5ErkJggg=="}}};
-        PrintJob(job, QStringLiteral("fuzz"), alternative).execute();
+        const QJsonObject settings{{"alternativeCharset", alternative},
+                                   {"replaceAccentedChars", !alternative}};
+        const QString png = "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAAAAAA6fptVAAAACklEQVR4nGNgAAAAAgAB"
+                            "SK+kcQAAAABJRU5ErkJggg==";
+        PrintJob(QJsonArray{QJsonObject{{"op", "settings"}, {"data", settings}},
+                            QJsonObject{{"op", "text"}, {"data", everyLetter}},
+                            QJsonObject{{"op", "image"}, {"data", png}}},
+                 QStringLiteral("fuzz"), alternative)
+            .execute();
     }
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1) {
-        return 0;
-    }
     // The first byte picks the mode, the rest is the job's JSON.
-    const bool compatibilityMode = data[0] & 1;
-    const QJsonDocument document = QJsonDocument::fromJson(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), int(size - 1)));
+    const QJsonDocument document =
+        size < 1 ? QJsonDocument()
+                 : QJsonDocument::fromJson(QByteArray::fromRawData(
+                       reinterpret_cast<const char*>(data + 1), int(size - 1)));
     if (!document.isArray()) {
         return 0;
     }
     QJsonArray job;
     for (const QJsonValue& command : document.array()) {
-        const QJsonObject object = command.toObject();
-        if (object.value(QLatin1String("op")).toString() == QLatin1String("image") &&
-            object.value(QLatin1String("data")).toString().startsWith(QLatin1String("http"))) {
-            continue;
+        if (command["op"].toString() != QLatin1String("image") ||
+            !command["data"].toString().startsWith(QLatin1String("http"))) {
+            job.append(command);
         }
-        job.append(command);
     }
     printed.clear();
-    PrintJob printJob(job, QStringLiteral("fuzz"), compatibilityMode);
-    // The stand-in print system refuses nothing: only an invalid command fails a job, with its
-    // reason, and before anything was printed.
+    PrintJob printJob(job, QStringLiteral("fuzz"), data[0] & 1);
+    // The stand-in refuses nothing: only an invalid command fails a job, with its reason, and
+    // before anything was printed.
     if (!printJob.execute() && (printJob.reason().isEmpty() || !printed.isEmpty())) {
         __builtin_trap();
     }

@@ -1,42 +1,25 @@
 // The request parser fed in arbitrary pieces, several requests back to back on one
-// "connection", driven the way the connection handler drives it: as long as bytes are
-// available and the request is neither complete nor aborted.
+// "connection", driven as the connection handler drives it: while bytes are there and the
+// request is neither complete nor aborted.
 
 #include "chunkdevice.h"
 #include "httprequest.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 
 using corvane::HttpRequest;
 
 namespace {
-QSettings* serverSettings()
-{
-    static QTemporaryDir folder;
-    static QSettings settings(folder.filePath(QStringLiteral("fuzz.ini")), QSettings::IniFormat);
-    static bool initialised = [] {
-        // Small limits keep each run quick and let the fuzzer reach them.
-        settings.setValue(QStringLiteral("maxRequestSize"), 2048);
-        settings.setValue(QStringLiteral("maxMultiPartSize"), 4096);
-        return true;
-    }();
-    (void)initialised;
-    return &settings;
-}
-
+QSettings* settings = nullptr;
 volatile int sink = 0;
 
-void use(HttpRequest& request)
+void use(HttpRequest& request) // touches what the API reads of a finished request
 {
-    // Touch what the API reads of a finished request.
-    sink += request.getPath().size() + request.getMethod().size();
-    sink += request.getParameterMap().size() + request.getCookieMap().size();
-    sink += request.getHeader("authorization").size() + request.getBody().size();
-    const QList<QByteArray> names = request.getParameterMap().uniqueKeys();
-    for (const QByteArray& name : names) {
+    sink += request.getPath().size() + request.getMethod().size() + request.getBody().size() +
+            request.getParameterMap().size() + request.getCookieMap().size() +
+            request.getHeader("authorization").size();
+    for (const QByteArray& name : request.getParameterMap().uniqueKeys()) {
         if (QTemporaryFile* file = request.getUploadedFile(name)) {
             sink += int(file->readAll().size());
         }
@@ -48,6 +31,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     qputenv("QT_LOGGING_RULES", "*=false");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    static QTemporaryDir folder;
+    static QSettings small(folder.filePath(QStringLiteral("fuzz.ini")), QSettings::IniFormat);
+    small.setValue(QStringLiteral("maxRequestSize"), 2048); // quick runs that reach the limits
+    small.setValue(QStringLiteral("maxMultiPartSize"), 4096);
+    settings = &small;
     return 0;
 }
 
@@ -56,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Chunker chunks(data, size);
     ChunkDevice device;
     std::unique_ptr<HttpRequest> request;
-    int served = 0;
+    const auto status = [&request] { return request->getStatus(); };
     while (!chunks.atEnd() || device.bytesAvailable() > 0) {
         if (!chunks.atEnd()) {
             device.feed(chunks.next());
@@ -64,24 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         bool progress = true;
         while (device.bytesAvailable() > 0 && progress) {
             if (!request) {
-                request.reset(new HttpRequest(serverSettings()));
+                request.reset(new HttpRequest(settings));
             }
             const qint64 before = device.bytesAvailable();
-            while (device.bytesAvailable() > 0 && request->getStatus() != HttpRequest::complete &&
-                   request->getStatus() != HttpRequest::aborted) {
+            while (device.bytesAvailable() > 0 && status() != HttpRequest::complete &&
+                   status() != HttpRequest::aborted) {
                 request->readFromSocket(&device);
             }
-            if (request->getStatus() == HttpRequest::aborted) {
-                const int status = request->getAbortStatus();
-                if (status != 400 && status != 413 && status != 431) {
+            if (status() == HttpRequest::aborted) { // the connection ends here
+                const int refusal = request->getAbortStatus();
+                if (refusal != 400 && refusal != 413 && refusal != 431) {
                     __builtin_trap();
                 }
-                return 0; // the connection ends here
+                return 0;
             }
-            if (request->getStatus() == HttpRequest::complete) {
+            if (status() == HttpRequest::complete) {
                 use(*request);
                 request.reset();
-                ++served;
             }
             progress = device.bytesAvailable() < before;
         }
@@ -89,6 +76,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap(); // bytes the parser neither takes nor refuses: a hang
         }
     }
-    (void)served;
     return 0;
 }

@@ -1,7 +1,7 @@
-// The payment terminals' frame reader on arbitrary line noise: the first byte picks the
-// protocol, the rest arrives in pieces as a serial line delivers it. A fresh worker per
-// input holds a real pseudo-terminal as its port, so its acknowledgements and answers are
-// really written; the terminal's side is drained and dropped.
+// The payment terminals' frame reader on line noise: the first byte picks the protocol and
+// whether a purchase is in progress, the rest arrives in pieces as a serial line delivers it.
+// A fresh worker per input holds a real pseudo-terminal as its port, so its acknowledgements
+// and answers are really written; the terminal's side is drained and dropped.
 
 #include "chunkdevice.h"
 #include "tpaworkeringenico.h"
@@ -17,13 +17,6 @@
 namespace {
 int master = -1;
 QString slavePath;
-
-void drain()
-{
-    char buffer[4096];
-    while (::read(master, buffer, sizeof buffer) > 0) {
-    }
-}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -58,14 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     worker->setDevicePath(slavePath);
     worker->startWorker(); // opens the port and writes the first poll
     if (data[0] & 2)
-        worker->setNewCommand("P05100133304978200001250"); // a purchase in progress
-
-    Chunker chunks(data + 1, size - 1);
-    while (!chunks.atEnd()) {
+        worker->setNewCommand("P05100133304978200001250");
+    for (Chunker chunks(data + 1, size - 1); !chunks.atEnd();)
         worker->receive(chunks.next());
-    }
     QCoreApplication::processEvents(); // lets the port write what the worker answered
     worker.reset();
-    drain();
+    char buffer[4096];
+    while (::read(master, buffer, sizeof buffer) > 0) {
+    }
     return 0;
 }

@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
-# Runs one harness for a bounded time on a scratch copy of its seed corpus (the committed
-# seeds are never changed). A crash, leak, sanitizer report or time-out fails the run, and
-# the input that caused it is kept in the scratch folder named in the output.
-#   run-fuzzer.sh HARNESS SEED_DIR SECONDS
+# run-fuzzer.sh HARNESS SEED_DIR SECONDS: runs the harness for a bounded time on a scratch copy
+# of its seeds (the committed ones never change). A crash, leak, sanitizer report or time-out
+# fails the run, and the input that caused it stays in the scratch folder named.
 set -uo pipefail
-harness=$1 seeds=$2 seconds=$3
 work=$(mktemp -d /tmp/printarra-fuzz-XXXXXX)
-mkdir -p "$work/corpus"
-cp "$seeds"/* "$work/corpus/" 2>/dev/null
+mkdir -p "$work/corpus" && cp "$2"/* "$work/corpus/" 2>/dev/null
 cd "$work"
-"$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
-    -print_final_stats=1 corpus >"$work/log" 2>&1
+"$1" -max_total_time="$3" -timeout=10 -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
+    corpus >log 2>&1
 status=$?
-grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE|cov:' "$work/log" | tail -2
+grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE|cov:' log | tail -2
 if [ $status -ne 0 ]; then
-    tail -60 "$work/log"
-    echo "fuzz: $(basename "$harness") failed; inputs kept in $work"
+    tail -60 log
+    echo "fuzz: $(basename "$1") failed; inputs kept in $work"
     exit 1
 fi
 rm -rf "$work"
