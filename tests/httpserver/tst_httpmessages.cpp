@@ -1,7 +1,6 @@
-// HttpRequest and HttpResponse on the server side of a real loopback
-// connection: requests fed as the connection handler feeds them (whole, byte by
-// byte, or in pieces that cut lines at awkward places), and what the response
-// writer puts on the wire.
+// HttpRequest and HttpResponse on the server side of a real loopback connection: requests fed as
+// the connection handler feeds them (whole, byte by byte, or in pieces that cut lines at awkward
+// places), and what the response writer puts on the wire.
 
 #include "httpcookie.h"
 #include "httprequest.h"
@@ -29,13 +28,11 @@ QByteArray multipart(const QByteArray& parts, const QByteArray& boundary = "xyZZ
                      const QByteArray& end = "--xyZZY--\r\n")
 {
     const QByteArray body = parts + end;
-    return "POST /up?name=q HTTP/1.1\r\nContent-Type: multipart/form-data; "
-           "boundary=" +
-           boundary + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    return "POST /up?name=q HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-// Short binary lines, then one line longer than the pieces in which multipart
-// bodies are read.
+// Short binary lines, then one line longer than the pieces in which multipart bodies are read.
 QByteArray fileContent(int size)
 {
     QByteArray content;
@@ -45,8 +42,7 @@ QByteArray fileContent(int size)
     return (content + QByteArray(size, 'L')).left(size);
 }
 
-// What the request handler would see: request line, parameters, headers,
-// cookies, files, body.
+// What the request handler would see: request line, parameters, headers, cookies, files, body.
 QByteArray summary(HttpRequest& request)
 {
     QByteArray text = request.getMethod() + ' ' + request.getPath() + ' ' + request.getRawPath() +
@@ -85,16 +81,14 @@ class TestHttpMessages : public QObject
 private slots:
     void initTestCase()
     {
-        // Temporary files go to a folder of their own, so that leftovers can be
-        // seen.
+        // Temporary files go to a folder of their own, so that leftovers can be seen.
         qputenv("TMPDIR", QFile::encodeName(tempFolder.path()));
         QCOMPARE(QDir::tempPath(), tempFolder.path());
         QVERIFY(server.listen(QHostAddress::LocalHost));
     }
 
-    // A request with limits (0: the default), delivered in pieces, and either
-    // what the handler sees of it or the status of its refusal and the warning
-    // that tells which check refused it.
+    // A request with limits (0: the default), delivered in pieces, and either what the handler sees
+    // of it or the status of its refusal and the warning that tells which check refused it.
     void request_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -112,22 +106,18 @@ private slots:
                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
         const QByteArray heads =
-            "POST / HTTP/1.1\r\nX-Key:  v1 \r\nAccept: a\r\naccept: b\r\nX-Multi: "
-            "one\r\n "
-            "\ttwo\r\nContent-Length: 5\r\ncontent-length: 5\r\nCookie: a=1; "
-            "c=\"x;y\"\r\ncookie: "
+            "POST / HTTP/1.1\r\nX-Key:  v1 \r\nAccept: a\r\naccept: b\r\nX-Multi: one\r\n "
+            "\ttwo\r\nContent-Length: 5\r\ncontent-length: 5\r\nCookie: a=1; c=\"x;y\"\r\ncookie: "
             "a=2; b=2\r\nCookie:  lone ; =x ; k = v \r\n\r\nhello";
         const QByteArray headsParsed =
-            "POST / / HTTP/1.1 hello= h:accept=b h:accept=a h:content-length=5 "
-            "h:content-length=5 "
-            "h:x-key=v1 h:x-multi=one two h:x-multi=one c:=lone c:=x= c:a=1 c:b=2 "
-            "c:c=x;y c:k=v "
+            "POST / / HTTP/1.1 hello= h:accept=b h:accept=a h:content-length=5 h:content-length=5 "
+            "h:x-key=v1 h:x-multi=one two h:x-multi=one c:=lone c:=x= c:a=1 c:b=2 c:c=x;y c:k=v "
             "body:hello";
         const QByteArray length = "POST / HTTP/1.1\r\nContent-Length: ";
         const QByteArray get = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
         const QByteArray body = length + "10\r\n\r\n0123456789";
-        // Without settings the limits are 16000 request bytes (42 taken by the head
-        // here) and 1000000 multipart bytes.
+        // Without settings the limits are 16000 request bytes (42 taken by the head here) and
+        // 1000000 multipart bytes.
         const QByteArray big = length + "15958\r\n\r\n" + QByteArray(15958, 'b');
         // File bytes do not count in the running size, form-field bytes do.
         const QByteArray upload = multipart(part("f", fileContent(3000), "f.bin"));
@@ -206,8 +196,7 @@ private slots:
         const auto socket = accept(client);
         std::unique_ptr<HttpRequest> received(new HttpRequest(settings.get()));
         const auto status = [&received] { return received->getStatus(); };
-        // After each piece has arrived, reads while bytes are there and the request
-        // is not done.
+        // After each piece has arrived, reads while bytes are there and the request is not done.
         const int piece = delivery ? delivery : request.size();
         for (int i = 0; i < request.size() && status() < HttpRequest::complete; i += piece) {
             client.send(request.mid(i, piece));
@@ -236,10 +225,9 @@ private slots:
         }
     }
 
-    // Steps of a scripted request handler: "h<name>=<value>" sets a header,
-    // "n<name>=<int>" a numeric one, "s<code> <text>" the status, "c<text>" the
-    // cookie parsed from the text, "w<data>" writes a part, "l<data>" the last
-    // part, "r<url>" redirects.
+    // Steps of a scripted request handler: "h<name>=<value>" sets a header, "n<name>=<int>" a
+    // numeric one, "s<code> <text>" the status, "c<text>" the cookie parsed from the text,
+    // "w<data>" writes a part, "l<data>" the last part, "r<url>" redirects.
     void response_data()
     {
         QTest::addColumn<QByteArrayList>("steps");
@@ -289,8 +277,8 @@ private slots:
         QTEST(client.unread(), "expected");
     }
 
-    // The writer waits while the client does not take data, so the client reads
-    // on a thread: one last part of 3 MB, then 40 chunked parts of 100000 bytes.
+    // The writer waits while the client does not take data, so the client reads on a thread: one
+    // last part of 3 MB, then 40 chunked parts of 100000 bytes.
     void largeBodyArrivesComplete_data()
     {
         QTest::addColumn<int>("partSize");
@@ -322,8 +310,7 @@ private slots:
         const Response answer = received.get();
         QVERIFY(answer.body == expected);
         QCOMPARE(answer.header("Transfer-Encoding").isEmpty(), parts == 1);
-        // Back-pressure: beyond the part just written, at most the threshold stays
-        // queued.
+        // Back-pressure: beyond the part just written, at most the threshold stays queued.
         QVERIFY2(mostPending <= 16384 + partSize + 16, QByteArray::number(mostPending));
     }
 };

@@ -1,6 +1,5 @@
-// The listener, its pool of handler threads and the connection handlers end to
-// end: a listener in its own thread, clients on loopback over plain TCP and
-// over TLS with the build's chain.
+// The listener, its pool of handler threads and the connection handlers end to end: a listener in
+// its own thread, clients on loopback over plain TCP and over TLS with the build's chain.
 
 #include "httplistener.h"
 #include "testsupport.h"
@@ -16,8 +15,7 @@ using namespace corvane;
 using namespace testsupport;
 
 namespace {
-// Answers by path; counts requests, and those served inside another on the same
-// thread.
+// Answers by path; counts requests, and those served inside another on the same thread.
 struct TestHandler : HttpRequestHandler
 {
     std::atomic<int> served{0}, nested{0};
@@ -51,8 +49,7 @@ struct TestHandler : HttpRequestHandler
             }
         } else if (path == "/default") {
             HttpRequestHandler::service(request, response);
-        } // any other path: nothing written, the connection handler finishes the
-          // response
+        } // any other path: nothing written, the connection handler finishes the response
         inside = false;
     }
 };
@@ -120,8 +117,7 @@ private slots:
         (*settings)->setValue("host", "127.0.0.1");
         (*settings)->setValue("port", 0);
         (*settings)->setValue("maxThreads", 2);
-        (*settings)->setValue("cleanupInterval",
-                              3600000); // ticks are driven by hand
+        (*settings)->setValue("cleanupInterval", 3600000); // ticks are driven by hand
         (*settings)->setValue("sslCertFile", ":/ssl/kvr.cert");
         handler.reset(new TestHandler);
     }
@@ -133,9 +129,8 @@ private slots:
         }
     }
 
-    // What one connection receives for the bytes sent, a request that closes it
-    // sent behind them: everything a kept connection answers, and nothing after
-    // an answer that closes.
+    // What one connection receives for the bytes sent, a request that closes it sent behind them:
+    // everything a kept connection answers, and nothing after an answer that closes.
     void exchange_data()
     {
         QTest::addColumn<bool>("tls");
@@ -165,8 +160,8 @@ private slots:
             row("raw body under Connection: close", "GET /raw HTTP/1.1\r\n\r\n", ok + "Connection: close\r\n\r\nabcdefgh");
             row("handler threw", "GET /throw HTTP/1.1\r\n\r\n", empty + closed);
             row("default service", "GET /default HTTP/1.1\r\n\r\n", "HTTP/1.1 501 not implemented\r\nContent-Length: 19\r\n\r\n501 not implemented" + closed);
-            // A refused head is answered at once, without asking for the body, and nothing more
-            // of the connection is read: one answer, not one per piece.
+            // A refused head is answered at once, without asking for the body, and nothing more of
+            // the connection is read: one answer, not one per piece.
             row("head refused", "POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 100\r\n\r\n" + QByteArray(100, 'b'), refused("413 entity too large", "413 Entity too large"), 100);
             row("long lines", ("GET /" + QByteArray(300, 'A') + " HTTP/1.1\r\n\r\n").repeated(20), refused("413 entity too large", "413 Entity too large"), 100);
             row("bad request", "GET /hello HTTP/1.1\r\nA\t: b\r\n\r\n", refused("400 Bad Request"));
@@ -187,14 +182,12 @@ private slots:
         QTEST(http->unread(), "answer");
     }
 
-    // A client that sends "Expect: 100-continue" is told to go on when its head
-    // is acceptable.
+    // A client that sends "Expect: 100-continue" is told to go on when its head is acceptable.
     void answersExpectContinue()
     {
         start();
         auto http = client();
-        http->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: "
-                   "3\r\n\r\n");
+        http->send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n");
         QByteArray received;
         QTRY_COMPARE((received += http->tcpSocket()->readAll()),
                      QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
@@ -202,8 +195,8 @@ private slots:
         QCOMPARE(http->readResponse().body, QByteArray("POST abc"));
     }
 
-    // Bytes that arrive while an answer is written wait for it: serving them from
-    // within the write would nest a request in another on the handler's thread.
+    // Bytes that arrive while an answer is written wait for it: serving them from within the write
+    // would nest a request in another on the handler's thread.
     void neverServesARequestInsideAnother()
     {
         start();
@@ -220,9 +213,9 @@ private slots:
         QCOMPARE(handler->nested.load(), 0);
     }
 
-    // A connection idle after its answer, or trickling a request one byte every
-    // 150 ms, is cut when the read timeout (for a body, with time for its length
-    // at the slowest rate) is over; a steady body of 100000 bytes is not.
+    // A connection idle after its answer, or trickling a request one byte every 150 ms, is cut when
+    // the read timeout (for a body, with time for its length at the slowest rate) is over; a steady
+    // body of 100000 bytes is not.
     void readTimeout_data()
     {
         QTest::addColumn<QByteArray>("start");
@@ -255,9 +248,8 @@ private slots:
         QTEST(http->unread(), "answer");
     }
 
-    // With one handler only, a second client is served once the first, which
-    // stops reading, is dropped; the handler's TLS socket is fresh for the next
-    // connection.
+    // With one handler only, a second client is served once the first, which stops reading, is
+    // dropped; the handler's TLS socket is fresh for the next connection.
     void dropsAClientThatStopsReading_data() { answers503WhenEveryHandlerIsBusy_data(); }
     void dropsAClientThatStopsReading()
     {
@@ -291,8 +283,7 @@ private slots:
         first->send("GET /block HTTP/1.1\r\n\r\n");
         second->send("GET /block HTTP/1.1\r\n\r\n");
         QVERIFY(handler->entered.tryAcquire(2, 5000));
-        // A newcomer waits for a handler a while, then is told why it is not
-        // served.
+        // A newcomer waits for a handler a while, then is told why it is not served.
         auto third = client();
         QVERIFY(third->waitForClose(10000));
         QCOMPARE(third->unread(), QByteArray("HTTP/1.1 503 too many connections\r\nConnection: "
@@ -309,9 +300,8 @@ private slots:
         QCOMPARE(poolSize(), 2);
     }
 
-    // While a connection waits for a handler, a keep-alive connection that has
-    // had its turn is closed after its next answer, and the waiting one is
-    // served.
+    // While a connection waits for a handler, a keep-alive connection that has had its turn is
+    // closed after its next answer, and the waiting one is served.
     void keepAliveConnectionsTakeTurnsWithWaitingOnes()
     {
         start();
@@ -326,9 +316,8 @@ private slots:
         QVERIFY(answersHello(*second) && !second->waitForClose(0)); // nobody waits any more
     }
 
-    // Clients that never finish a request hold every handler; after a grace
-    // period the one that has waited longest makes room for a newcomer, which is
-    // served.
+    // Clients that never finish a request hold every handler; after a grace period the one that has
+    // waited longest makes room for a newcomer, which is served.
     void theLongestWaitingConnectionGivesWay()
     {
         (*settings)->setValue("readTimeout", 60000);
@@ -345,8 +334,8 @@ private slots:
         QCOMPARE(poolSize(), 2);
     }
 
-    // Ten connections make ten handlers; with two of them busy, each tick of the
-    // cleanup retires one idle handler beyond the minimum, and never a busy one.
+    // Ten connections make ten handlers; with two of them busy, each tick of the cleanup retires
+    // one idle handler beyond the minimum, and never a busy one.
     void cleanupRetiresOneSurplusIdleHandlerPerTick()
     {
         (*settings)->setValue("minThreads", 4);
@@ -368,8 +357,7 @@ private slots:
         };
         QCOMPARE(tick(1), 9);
         QCOMPARE(tick(3), 6);
-        QCOMPARE(tick(2),
-                 6); // four idle handlers are kept besides the two busy ones
+        QCOMPARE(tick(2), 6); // four idle handlers are kept besides the two busy ones
         (*settings)->setValue("minThreads", 0);
         QCOMPARE(tick(10), 2);
         QVERIFY(answersHello(*clients[0]) && answersHello(*clients[1]));
