@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# Real browsers against the real program, trusting it only through printarra-trust (no flag
-# that ignores certificate errors or local network checks):
-# - headless Chromium, fresh profile, HOME without ~/.pki: the example page from
-#   http://localhost lists the printers, prints, pushes a notification and reads it back;
-#   the same page from an origin outside the allowed list reads nothing;
-# - as root: the page from an allowed origin that Chromium counts as public
-#   (--ip-address-space-overrides) is refused without the policy and reaches the connector
-#   once printarra-trust installed it; headless Firefox ESR with a fresh profile reaches it
-#   through the Firefox policy alone. The files under /etc are put back afterwards.
-#
+# Real browsers against the real program, trusting it only through printarra-trust (no flag that
+# ignores certificate or local network checks): headless Chromium runs the example page from an
+# allowed and from a foreign origin; as root, from an allowed origin Chromium counts as public,
+# without and with the policy, and Firefox ESR through its policy (/etc is put back afterwards).
 #   test_browser.sh PROGRAM TRUST_COMMAND BUILD_ROOT_CA EXAMPLES_DIR  (CUPS_SERVER set by ctest)
 set -uo pipefail
 program=$1 trust=$2 build_ca=$3 examples=$4
@@ -23,14 +17,13 @@ system_files=(/etc/chromium/policies/managed/printarra.json
     /usr/local/share/ca-certificates/printarra-root-ca.crt)
 system_dirs=(/etc/chromium/policies/managed /etc/chromium/policies /etc/opt/chrome/policies/managed
     /etc/opt/chrome/policies /etc/opt/chrome /etc/firefox/policies /etc/firefox)
+restore() {
+    rm -f "${system_files[@]}"
+    tar -xPf "$work/saved.tar"
+    for d in "${new_dirs[@]}"; do rmdir "$d" 2>/dev/null; done
+}
 cleanup() {
-    local i d
-    for i in "${!system_files[@]}"; do
-        [ "$saved" -eq 0 ] || cp -a "$work/saved/$i" "${system_files[$i]}" 2>/dev/null || rm -f "${system_files[$i]}"
-    done
-    for d in "${system_dirs[@]}"; do
-        [ "$saved" -eq 0 ] || [ -e "$work/saved/dir-${d//\//_}" ] || rmdir "$d" 2>/dev/null
-    done
+    [ "$saved" -eq 0 ] || restore
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     lpadmin -h "$CUPS_SERVER" -x "$queue" 2>/dev/null
@@ -118,12 +111,9 @@ fi
 # ---- policies: one copy of this test at a time touches /etc ----
 exec 9>/tmp/printarra-system-policy.lock
 flock -w 240 9 || { echo "FAIL the policy lock"; exit 1; }
-mkdir -p "$work/saved"
-for i in "${!system_files[@]}"; do
-    [ -e "${system_files[$i]}" ] && cp -a "${system_files[$i]}" "$work/saved/$i"
-done
-for d in "${system_dirs[@]}"; do [ -e "$d" ] && touch "$work/saved/dir-${d//\//_}"; done
-saved=1
+new_dirs=()
+for d in "${system_dirs[@]}"; do [ -e "$d" ] || new_dirs+=("$d"); done
+tar -cPf "$work/saved.tar" --ignore-failed-read "${system_files[@]}" 2>/dev/null && saved=1
 rm -f "${system_files[0]}" "${system_files[1]}"
 
 public=(--ip-address-space-overrides="127.0.0.1:$page_port=public,[::1]:$page_port=public")

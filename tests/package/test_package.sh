@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder with cpack, unpacks it into a scratch root
-# with dpkg-deb, checks that every file is where the desktop, the package manager and
-# printarra-trust look for it, runs its maintainer scripts against a scratch root and
-# lintian on it. (A test build's program carries AddressSanitizer: good for checking the
-# layout, not for shipping; release packages come from a Release build, see README.)
+# Builds the Debian package with cpack and checks where its files are, its maintainer scripts
+# (against a scratch root), lintian and the control file. (A test build's program may carry
+# AddressSanitizer: good for the layout, not for shipping; see README for release packages.)
 # Usage: test_package.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?usage: test_package.sh BUILD_DIR}" && pwd)
