@@ -43,11 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    std::unique_ptr<TpaWorker> worker;
-    if (data[0] & 1)
-        worker.reset(new TpaWorkerIngenico(QSerialPortInfo()));
-    else
-        worker.reset(new TpaWorkerNewnote(QSerialPortInfo()));
+    std::unique_ptr<TpaWorker> worker(data[0] & 1
+                                          ? static_cast<TpaWorker*>(new TpaWorkerIngenico({}))
+                                          : new TpaWorkerNewnote({}));
     worker->setDevicePath(slavePath);
     worker->startWorker(); // opens the port and writes the first poll
     if (data[0] & 2)
