@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # A client that trusts the installation's CA reaches the connector at the machine's
-# non-loopback address, by IP and by host name. The "LAN" is a veth pair into a network
-# namespace of our own, so no traffic leaves the machine.
+# non-loopback addresses (in two private ranges) and by host name. The "LAN" is a veth pair into
+# a network namespace of our own, so no traffic leaves the machine.
 # Usage: lan_access.sh PROGRAM. Exits 77 (skipped) where namespaces are not permitted.
 set -euo pipefail
 program=${1:?usage: lan_access.sh PROGRAM}
 id=$$ key=lAnTeSt1v4.0 scratch=$(mktemp -d) pid=
-ns=printarra-lan-$id host_if=pl${id}h peer_if=pl${id}n net=10.213.$((id % 250)) port=$((20000 + id % 20000))
+ns=printarra-lan-$id host_if=pl${id}h peer_if=pl${id}n port=$((20000 + id % 20000))
+net=10.213.$((id % 250)) net2=192.168.$((200 + id % 50))
 cleanup() {
     set +e
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
@@ -18,8 +19,10 @@ trap cleanup EXIT
 ip netns add "$ns" 2>/dev/null || { echo "lan_access: network namespaces are not permitted here; skipped"; exit 77; }
 ip link add "$host_if" type veth peer name "$peer_if"
 ip link set "$peer_if" netns "$ns"
-ip addr add "$net.1/24" dev "$host_if" && ip link set "$host_if" up
+ip addr add "$net.1/24" dev "$host_if" && ip addr add "$net2.1/24" dev "$host_if"
+ip link set "$host_if" up
 ip netns exec "$ns" ip addr add "$net.2/24" dev "$peer_if"
+ip netns exec "$ns" ip addr add "$net2.2/24" dev "$peer_if"
 ip netns exec "$ns" ip link set "$peer_if" up
 ip netns exec "$ns" ip link set lo up
 
@@ -41,7 +44,7 @@ for _ in $(seq 1 100); do
 done
 
 failed=0 name=$(hostname)
-for target in "$net.1" "$name" "${name%%.*}.local"; do
+for target in "$net.1" "$net2.1" "$name" "${name%%.*}.local"; do
     answer=$(call "https://$target:$port/getStatus" --resolve "$target:$port:$net.1" 2>&1) || true
     if [[ $answer == *'"Device online"'* ]]; then
         echo "ok: https://$target:$port"
