@@ -9,27 +9,22 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+using Port = PrintClient::PortDescription;
+using Created = QVector<QPair<int, int>>;
+Q_DECLARE_METATYPE(PrintClient::PortDescription)
+
 namespace {
 QStringList deliver(PrintClient& client, const QStringList& queues)
 {
     QList<QPrinterInfo> printers;
-    for (const QString& queue : queues) {
+    for (const QString& queue : queues)
         printers.append(QPrinterInfo::printerInfo(queue));
-    }
     QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QList<QPrinterInfo>, printers));
     QStringList names;
-    for (const PrinterPtr& printer : client.printerList()) {
+    for (const PrinterPtr& printer : client.printerList())
         names.append(printer->name());
-    }
     return names;
 }
-
-int deliverPorts(PrintClient& client, const QList<QSerialPortInfo>& ports)
-{
-    QMetaObject::invokeMethod(&client, "onGetTpas", Q_ARG(QList<QSerialPortInfo>, ports));
-    return client.tpaList().size();
-}
-
 } // namespace
 
 class TestPrintClient : public QObject
@@ -59,7 +54,8 @@ private slots:
         QTEST(QSettings().value("securityKey").toString(), "key");
     }
 
-    void devicesKeepSurvivors()
+    // Survivors keep their objects and order whatever the enumeration order; new ones follow.
+    void printersKeepSurvivors()
     {
         testenv::Queue first, second, third;
         PrintClient client;
@@ -67,7 +63,6 @@ private slots:
         deliver(client, {first.name, second.name});
         QList<PrinterPtr> held = client.printerList(); // a request thread's copy
         const QPointer<Printer> firstObject = held.at(0).data(), secondObject = held.at(1).data();
-        // Survivors keep their objects and order whatever the enumeration order; new ones follow.
         QCOMPARE(deliver(client, {third.name, second.name}),
                  (QStringList{second.name, third.name}));
         QCOMPARE(client.printerList().at(0).data(), secondObject);
@@ -82,16 +77,45 @@ private slots:
         deliver(client, {second.name});
         deliver(client, {second.name});
         QVERIFY(!secondObject->state() && stateChanged.count() == 1);
+    }
 
-        // Terminals: only ports of the known USB vendors are some; the ones listed stay.
-        const int types[][2]{{0x079B, 1}, {0x0B00, 1}, {0x0403, 2}, {0x1E0E, 2}, {0x1234, 0}};
-        for (const auto& vendorAndType : types) {
-            QCOMPARE(client.tpaTypeFor(vendorAndType[0]), vendorAndType[1]);
-        }
-        const QSerialPortInfo ttyS0(QStringLiteral("ttyS0")), ttyS1(QStringLiteral("ttyS1"));
-        client.addTpa(new Tpa(ttyS1, 0));
-        QCOMPARE(deliverPorts(client, {ttyS0, ttyS1}), 1);
-        QCOMPARE(deliverPorts(client, {ttyS0}), 0);
+    // Terminals: the ports listed stay; ports of the known USB vendors become new ones.
+    void terminalsKeepSurvivors_data()
+    {
+        QTest::addColumn<QList<Port>>("current");
+        QTest::addColumn<QList<Port>>("ports");
+        QTest::addColumn<QVector<bool>>("survives");
+        QTest::addColumn<Created>("created"); // enumeration index and terminal type
+        const Port ingenico{0x079B, 0x0028, "ttyUSB0"}, unknown{0x1234, 0x0001, "ttyUSB1"};
+        const Port newnote{0x0403, 0x6001, "ttyUSB2"}, moved{0x0403, 0x6001, "ttyUSB3"};
+        QTest::newRow("first enumeration")
+            << QList<Port>() << QList<Port>{ingenico,
+                                            unknown,
+                                            {0, 0, "ttyS0"},
+                                            newnote,
+                                            {0x0B00, 1, "ttyACM0"},
+                                            {0x1E0E, 1, "ttyACM1"}}
+            << QVector<bool>() << Created{{0, 1}, {3, 2}, {4, 1}, {5, 2}};
+        QTest::newRow("known port, new name")
+            << QList<Port>{ingenico, newnote} << QList<Port>{moved, ingenico}
+            << QVector<bool>{true, false} << Created{{0, 2}};
+        QTest::newRow("other product, same name")
+            << QList<Port>{newnote} << QList<Port>{{0x0403, 0x6015, "ttyUSB2"}}
+            << QVector<bool>{false} << Created{{0, 2}};
+        QTest::newRow("survivors in any order")
+            << QList<Port>{newnote, moved, ingenico} << QList<Port>{ingenico, unknown, newnote}
+            << QVector<bool>{true, false, true} << Created();
+        QTest::newRow("one port, one entry")
+            << QList<Port>{ingenico, ingenico} << QList<Port>{ingenico}
+            << QVector<bool>{true, false} << Created();
+    }
+    void terminalsKeepSurvivors()
+    {
+        QFETCH(QList<Port>, current);
+        QFETCH(QList<Port>, ports);
+        QVector<bool> kept;
+        QTEST(PrintClient().newTerminals(current, ports, &kept), "created");
+        QTEST(kept, "survives");
     }
 
     void portsAreLookedAtWhenADeviceAppears()
