@@ -1,5 +1,6 @@
-// The decisions taken before the controller exists, the debug-mode log capture, and the
-// installation's own TLS material, which a client trusting only its CA accepts.
+// The controller and what the program's start decides before it: the stored key, the printer
+// and terminal lists on a real (sandboxed) print system, the update check, the window's size,
+// the debug-mode log capture, and the installation's own TLS material.
 
 #include "messagehandler.h"
 #include "printclient.h"
@@ -7,23 +8,38 @@
 #include "testenv.h"
 #include "tlsmaterial.h"
 
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslCertificateExtension>
 #include <QSslKey>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QtTest>
-
 #include <unistd.h>
 
+using Port = PrintClient::PortDescription;
+using Created = QVector<QPair<int, int>>;
 using Outcome = TlsMaterial::Outcome;
+Q_DECLARE_METATYPE(PrintClient::PortDescription)
 Q_DECLARE_METATYPE(Outcome)
 
 namespace {
+QStringList deliver(PrintClient& client, const QStringList& queues)
+{
+    QList<QPrinterInfo> printers;
+    for (const QString& queue : queues)
+        printers.append(QPrinterInfo::printerInfo(queue));
+    QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QList<QPrinterInfo>, printers));
+    QStringList names;
+    for (const PrinterPtr& printer : client.printerList())
+        names.append(printer->name());
+    return names;
+}
 TlsMaterial::Names till(const QString& host = "till-7", const QString& address = "10.213.0.1")
 {
     return {host, {QHostAddress(address), QHostAddress("fe80::1%eth0")}};
 }
-
 QByteArray contents(const QString& path)
 {
     QFile file(path);
@@ -31,11 +47,150 @@ QByteArray contents(const QString& path)
 }
 } // namespace
 
-class TestStartup : public QObject
+class TestController : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void init() { QSettings().clear(); }
+
+    void storedKey_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("key");
+        // clang-format off
+        QTest::newRow("no suffix") << "abcdefgh" << "abcdefghv4.0";
+        QTest::newRow("two-digit major") << "abcdefv12.3" << "abcdefv12.3v4.0";
+        QTest::newRow("trailing newline") << "abcdefghv4.0\n" << "abcdefghv4.0\nv4.0";
+        // clang-format on
+    }
+    void storedKey()
+    {
+        QFETCH(QString, stored);
+        QSettings().setValue("securityKey", stored);
+        PrintClient client;
+        client.startup();
+        QVERIFY(!client.firstStartup());
+        QTEST(QSettings().value("securityKey").toString(), "key");
+    }
+
+    // Survivors keep their objects and order whatever the enumeration order; new ones follow.
+    void printersKeepSurvivors()
+    {
+        testenv::Queue first, second, third;
+        PrintClient client;
+        client.startup();
+        deliver(client, {first.name, second.name});
+        QList<PrinterPtr> held = client.printerList(); // a request thread's copy
+        const QPointer<Printer> firstObject = held.at(0).data(), secondObject = held.at(1).data();
+        QCOMPARE(deliver(client, {third.name, second.name}),
+                 (QStringList{second.name, third.name}));
+        QCOMPARE(client.printerList().at(0).data(), secondObject);
+        testenv::flushDeletes();
+        QCOMPARE(firstObject->name(), first.name); // usable while the copy holds it
+        held.clear();
+        testenv::flushDeletes();
+        QVERIFY(!firstObject);
+        // A queue stopped meanwhile: the next refresh shows it (the API refuses its jobs).
+        QSignalSpy stateChanged(secondObject, &Printer::stateChanged);
+        QVERIFY(secondObject->state() && testenv::cupsTool("cupsdisable", {second.name}));
+        deliver(client, {second.name});
+        deliver(client, {second.name});
+        QVERIFY(!secondObject->state() && stateChanged.count() == 1);
+    }
+
+    // Terminals: the ports listed stay; ports of the known USB vendors become new ones.
+    void terminalsKeepSurvivors_data()
+    {
+        QTest::addColumn<QList<Port>>("current");
+        QTest::addColumn<QList<Port>>("ports");
+        QTest::addColumn<QVector<bool>>("survives");
+        QTest::addColumn<Created>("created"); // enumeration index and terminal type
+        const auto row = [](const char* name, const QList<Port>& current, const QList<Port>& ports,
+                            const QVector<bool>& survives, const Created& created) {
+            QTest::newRow(name) << current << ports << survives << created;
+        };
+        const Port ingenico{0x079B, 0x0028, "ttyUSB0"}, unknown{0x1234, 0x0001, "ttyUSB1"};
+        const Port newnote{0x0403, 0x6001, "ttyUSB2"}, moved{0x0403, 0x6001, "ttyUSB3"};
+        const Port ingenico2{0x0B00, 1, "ttyACM0"}, newnote2{0x1E0E, 1, "ttyACM1"};
+        row("first enumeration", {},
+            {ingenico, unknown, {0, 0, "ttyS0"}, newnote, ingenico2, newnote2}, {},
+            {{0, 1}, {3, 2}, {4, 1}, {5, 2}});
+        row("known port, new name", {ingenico, newnote}, {moved, ingenico}, {true, false},
+            {{0, 2}});
+        row("other product, same name", {newnote}, {{0x0403, 0x6015, "ttyUSB2"}}, {false},
+            {{0, 2}});
+        row("survivors in any order", {newnote, moved, ingenico}, {ingenico, unknown, newnote},
+            {true, false, true}, {});
+        row("one port, one entry", {ingenico, ingenico}, {ingenico}, {true, false}, {});
+    }
+    void terminalsKeepSurvivors()
+    {
+        QFETCH(QList<Port>, current);
+        QFETCH(QList<Port>, ports);
+        QVector<bool> kept;
+        QTEST(PrintClient().newTerminals(current, ports, &kept), "created");
+        QTEST(kept, "survives");
+    }
+
+    void portsAreLookedAtWhenADeviceAppears()
+    {
+        QTemporaryDir devices; // stands for /dev
+        qputenv("PRINTARRA_DEVICE_DIR", devices.path().toLocal8Bit());
+        PrintClient client;
+        client.startup();
+        qunsetenv("PRINTARRA_DEVICE_DIR");
+        QSignalSpy asked(&client, &PrintClient::requestTpas);
+        QFile node(devices.filePath("ttyUSB0"));
+        QVERIFY(node.open(QIODevice::WriteOnly));
+        QTRY_COMPARE(asked.count(), 1);
+    }
+
+    void updateCheck_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("before");
+        QTest::addColumn<bool>("after");
+        // clang-format off
+        QTest::newRow("newer") << QByteArray("200 OK\r\n\r\n{\"hasNewVersion\":true}") << false << true;
+        QTest::newRow("up to date") << QByteArray("200 OK\r\n\r\n{\"hasNewVersion\":false}") << true << false;
+        QTest::newRow("string true") << QByteArray("200 OK\r\n\r\n{\"hasNewVersion\":\"true\"}") << true << false;
+        QTest::newRow("HTTP error") << QByteArray("500 X\r\n\r\n{\"hasNewVersion\":true}") << false << false;
+        // clang-format on
+    }
+    void updateCheck()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, before);
+        QFETCH(bool, after);
+        QTcpServer service; // takes the whole request, then answers and closes
+        QByteArray request;
+        service.listen(QHostAddress::LocalHost);
+        connect(&service, &QTcpServer::newConnection, [&] {
+            QTcpSocket* socket = service.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, [&request, socket, answer] {
+                request += socket->readAll();
+                if (request.endsWith("\r\n\r\ncur=424")) {
+                    socket->write("HTTP/1.1 " + answer);
+                    socket->disconnectFromHost();
+                }
+            });
+        });
+        qputenv("PRINTARRA_UPDATE_URL",
+                "http://127.0.0.1:" + QByteArray::number(service.serverPort()));
+        PrintClient client;
+        client.startup(); // asks once at start, schedules the next check once this one has ended
+        QTimer* next = testenv::timerOf(&client, 3600000, false);
+        client.setProperty("hasUpdate", before);
+        QSignalSpy changed(&client, &PrintClient::hasUpdateChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(next->isActive(), 15000);
+        QCOMPARE(client.updateAvailable(), after);
+        QCOMPARE(changed,
+                 answer.startsWith("200") ? QList<QVariantList>{{after}} : QList<QVariantList>());
+        QCOMPARE(client.message().startsWith("Existe uma nova versão do Printarra."), after);
+        QVERIFY(request.startsWith("POST /hasNewVersion HTTP/1.1\r\n") &&
+                request.contains("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
+    }
     void windowSize_data()
     {
         QTest::addColumn<QSize>("available");
@@ -171,5 +326,5 @@ private slots:
     }
 };
 
-APP_TEST_MAIN(TestStartup)
-#include "tst_startup.moc"
+APP_TEST_MAIN(TestController)
+#include "tst_controller.moc"
