@@ -47,20 +47,6 @@ QByteArray fail(const QByteArray& error, const QByteArray& more = "")
     return "{\"status\":false,\"error\":\"" + error + "\"" + more + "}";
 }
 const QByteArray badKey = fail("Invalid security key"), notFound = fail("Not found");
-QJsonObject json(const QByteArray& text)
-{
-    return QJsonDocument::fromJson(text).object();
-}
-QJsonObject ok(const QJsonValue& data)
-{
-    return {{"status", true}, {"data", data}};
-}
-QJsonObject stamped(QJsonObject object) // as getTpaStatus answers, in every case
-{
-    object.insert("version", "424");
-    object.insert("device", "desktop");
-    return object;
-}
 } // namespace
 
 class TestApi : public QObject
@@ -76,6 +62,17 @@ class TestApi : public QObject
     int heldLine = -1;
     Tpa* held = nullptr;
 
+    static QJsonObject json(const QByteArray& text)
+    {
+        return QJsonDocument::fromJson(text).object();
+    }
+    static QJsonObject ok(const QJsonValue& data) { return {{"status", true}, {"data", data}}; }
+    static QJsonObject stamped(QJsonObject object) // as getTpaStatus answers, in every case
+    {
+        object.insert("version", "424");
+        object.insert("device", "desktop");
+        return object;
+    }
     // Requests from other threads while this one runs the controller's events.
     testsupport::Response call(const QByteArray& raw) const
     {

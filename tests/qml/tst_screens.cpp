@@ -14,17 +14,9 @@
 class TestSupport : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString expectedLanguage MEMBER expectedLanguage CONSTANT)
 
 public:
-    QString expectedLanguage = qEnvironmentVariable("EXPECTED_LANGUAGE");
     Q_INVOKABLE QVariant storedValue(const QString& key) const { return QSettings().value(key); }
-    // The debug-mode log capture, as the program installs it; off again restores the test's.
-    Q_INVOKABLE void captureLog(bool on)
-    {
-        previous = qInstallMessageHandler(on ? messageHandler : previous);
-    }
-    Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
     Q_INVOKABLE QString printerKey(const QString& name) const
     {
         return "printers/" + Printer::hashFor(name);
@@ -47,7 +39,6 @@ public:
     }
 
 private:
-    QtMessageHandler previous = nullptr;
     PtyTerminal pty;
 };
 
