@@ -369,6 +369,7 @@ private slots:
         QTRY_VERIFY(RawPrinter::runTool("lpstat", {"-o", off.queueName()}, &pending) &&
                     pending.isEmpty());
     }
+
     // A terminal switched off leaves the API's list. The refresh button rebuilds the list
     // within the call, keeping one terminal per port still enumerated; the busy indicator stays
     // on until the next printer list.

@@ -191,6 +191,7 @@ private slots:
         QVERIFY(request.startsWith("POST /hasNewVersion HTTP/1.1\r\n") &&
                 request.contains("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
     }
+
     void windowSize_data()
     {
         QTest::addColumn<QSize>("available");
