@@ -25,9 +25,8 @@ struct Program : QProcess
         environment.insert("TMPDIR", temp);
         environment.insert("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1");
         environment.insert("PRINTARRA_PORT", QString::number(port));
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(name);
-        }
         setProcessEnvironment(environment);
         setProcessChannelMode(QProcess::MergedChannels);
         start(PRINTARRA_PROGRAM, args);
@@ -46,16 +45,14 @@ struct Program : QProcess
 QJsonObject callApi(quint16 port, const QString& ca, const QByteArray& path, QJsonObject body = {})
 {
     testsupport::HttpClient http(true, QSslCertificate::fromPath(ca));
-    if (!http.connectTo(port, QStringLiteral("localhost"))) {
+    if (!http.connectTo(port, QStringLiteral("localhost")))
         return QJsonObject{{"unreachable", true}};
-    }
     const QByteArray data = QJsonDocument(body).toJson(QJsonDocument::Compact);
     http.send("POST " + path + " HTTP/1.1\r\nAuthorization: Bearer " + key +
               "\r\nContent-Type: application/json\r\nContent-Length: " +
               QByteArray::number(data.size()) + "\r\n\r\n" + data);
     return QJsonDocument::fromJson(http.readResponse(20000).body).object();
 }
-
 } // namespace
 
 class TestProgram : public QObject
@@ -79,10 +76,10 @@ private slots:
         key.chop(1);
         QVERIFY(run({"--list-printers"}).contains(queue + "\toff\n")); // never switched on
         QCOMPARE(run({"--enable-printer", queue}), QString());
-        QTcpServer probe; // a free port
-        probe.listen(QHostAddress::LocalHost);
-        const quint16 port = probe.serverPort();
-        probe.close();
+        const quint16 port = [] {
+            QTcpServer probe;
+            return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+        }();
         Program program(config.path(), temp.path(), port);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(temp.filePath("Printarra")), 20000); // its socket
         // The terms accepted on the command line beside it: it starts serving.

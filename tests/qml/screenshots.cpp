@@ -6,25 +6,11 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
-#include <functional>
-
-namespace {
-bool waitFor(const std::function<bool()>& condition)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 30000) {
-        QTest::qWait(50);
-    }
-    return condition();
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -55,49 +41,40 @@ int main(int argc, char* argv[])
         qmltestenv::publish(engine.rootContext(), printClient);
         engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
         auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
-        if (!window || !waitFor([window] { return window->isExposed(); })) {
+        if (!window || !QTest::qWaitFor([window] { return window->isExposed(); }, 30000))
             return 1;
-        }
-        const auto navigate = [window](const char* screen) {
-            QMetaObject::invokeMethod(window, "navigate", Q_ARG(QVariant, QString(screen)));
+        // Each picture after a step: a screen to navigate to, or a property of the controller.
+        const QList<QPair<const char*, const char*>> steps{
+            {"01-terms", ""},      {"02-splash", "loading"},  {"03-update", "+hasUpdate"},
+            {"04-main", "allSet"}, {"05-printers", "config"}, {"06-terminals", "terminals"},
+            {"07-logs", "logs"},   {"08-about", "about"},     {"09-about-update", "+hasUpdate"}};
+        const auto started = [] {
+            return printClient->isStarted() && printClient->printerList().size() >= 3;
         };
-        const auto take = [&](const char* name) {
+        const auto settled = [window] {
+            auto* about = window->property("aboutItem").value<QObject*>();
+            return about && about->property("settled").toBool();
+        };
+        for (const auto& step : steps) {
+            const QString target = step.second;
+            printClient->setProperty("hasUpdate", target == "+hasUpdate");
+            printClient->setIsDebugMode(target == "logs");
+            if (target == "loading") {
+                printClient->setLicenseAccepted(true);
+                ok &= QTest::qWaitFor(started, 30000);
+            }
+            if (target == "about") {
+                QMetaObject::invokeMethod(window, "navigate", Q_ARG(QVariant, QString("allSet")));
+                QMetaObject::invokeMethod(window, "openAbout");
+                ok &= QTest::qWaitFor(settled, 30000);
+            } else if (!target.isEmpty() && target != "+hasUpdate") {
+                QMetaObject::invokeMethod(window, "navigate", Q_ARG(QVariant, target));
+            }
             QTest::qWait(500); // animations (About, switches) end within 200 ms
-            const QString path = folder + "/" + name + ".png";
-            ok = window->grabWindow().save(path) && ok;
+            const QString path = folder + "/" + step.first + ".png";
+            ok &= window->grabWindow().save(path);
             printf("%s\n", qPrintable(path));
-        };
-        take("01-terms");
-        printClient->setLicenseAccepted(true);
-        ok = waitFor([] {
-                 return printClient->isStarted() && printClient->printerList().size() >= 3;
-             }) &&
-             ok;
-        navigate("loading");
-        take("02-splash");
-        printClient->setProperty("hasUpdate", true);
-        take("03-update");
-        printClient->setProperty("hasUpdate", false);
-        navigate("allSet");
-        take("04-main");
-        navigate("config");
-        take("05-printers");
-        navigate("terminals");
-        take("06-terminals");
-        printClient->setIsDebugMode(true);
-        navigate("logs");
-        take("07-logs");
-        printClient->setIsDebugMode(false);
-        navigate("allSet");
-        QMetaObject::invokeMethod(window, "openAbout");
-        ok = waitFor([window] {
-                 auto* about = window->property("aboutItem").value<QObject*>();
-                 return about && about->property("settled").toBool();
-             }) &&
-             ok;
-        take("08-about");
-        printClient->setProperty("hasUpdate", true);
-        take("09-about-update");
+        }
     }
     qInstallMessageHandler(nullptr);
     delete printClient;

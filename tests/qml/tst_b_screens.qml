@@ -5,14 +5,9 @@ import QtTest 1.15
 // "Balcao_<pid>" (its printer never answers) and a stopped one "Parado_<pid>".
 Item {
     id: root
-    width: 950
-    height: 580
+    width: 950; height: 580
 
-    SignalSpy {
-        id: testPrintSpy
-        target: printClient
-        signalName: "testPrintFinished"
-    }
+    SignalSpy { id: testPrintSpy; target: printClient; signalName: "testPrintFinished" }
 
     TestCase {
         name: "Screens"
@@ -29,18 +24,12 @@ Item {
         }
 
         function printer(prefix) {
-            for (var i = 0; i < printClient.printers.length; ++i) {
-                if (printClient.printers[i].name.indexOf(prefix) === 0)
-                    return printClient.printers[i]
-            }
-            return null
+            return Array.prototype.find.call(printClient.printers, function (p) { return p.name.indexOf(prefix) === 0 })
         }
 
         function rowOf(screen, device) {
-            for (var i = 0; i < screen.listView.count; ++i) {
-                if (screen.listView.itemAtIndex(i).device === device)
-                    return screen.listView.itemAtIndex(i)
-            }
+            for (var i = 0; i < screen.listView.count; ++i)
+                if (screen.listView.itemAtIndex(i).device === device) return screen.listView.itemAtIndex(i)
             return null
         }
 

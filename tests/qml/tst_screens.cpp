@@ -10,23 +10,16 @@
 #include <QQmlEngine>
 #include <QtQuickTest/quicktest.h>
 
+// What the screens' tests need besides the controller.
 class TestSupport : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString expectedLanguage READ expectedLanguage CONSTANT)
 
 public:
-    QString expectedLanguage() const { return qEnvironmentVariable("EXPECTED_LANGUAGE"); }
     Q_INVOKABLE QVariant storedValue(const QString& key) const { return QSettings().value(key); }
-    // The debug-mode log capture, as the program installs it; off again restores the test's.
-    Q_INVOKABLE void captureLog(bool on)
-    {
-        previous = qInstallMessageHandler(on ? messageHandler : previous);
-    }
-    Q_INVOKABLE void log(const QString& line) const { qDebug().noquote() << line; }
     Q_INVOKABLE QString printerKey(const QString& name) const
     {
-        return QStringLiteral("printers/") + Printer::hashFor(name);
+        return "printers/" + Printer::hashFor(name);
     }
     // A condition as the print system reports it, until the next report.
     Q_INVOKABLE void setReasons(QObject* printer, const QStringList& reasons) const
@@ -46,7 +39,6 @@ public:
     }
 
 private:
-    QtMessageHandler previous = nullptr;
     PtyTerminal pty;
 };
 

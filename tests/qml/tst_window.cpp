@@ -5,7 +5,6 @@
 #include "testenv.h"
 #include "testsupport.h"
 
-#include <QJsonDocument>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
@@ -13,14 +12,13 @@ class TestWindow : public QObject
 {
     Q_OBJECT
 
-private:
     PrintClient client;
     QQmlApplicationEngine engine;
     QQuickWindow* window = nullptr;
     quint16 port = qmltestenv::freePort();
 
-    // From another thread: the API reads the controller, so this thread keeps running events.
-    QByteArray status()
+    QByteArray
+    status() // from another thread: the API reads the controller, this thread runs events
     {
         auto answer = testsupport::requestOffThread(
             port, "GET /getStatus HTTP/1.1\r\nAuthorization: Bearer wInD+/12v4.0\r\n\r\n",
@@ -29,17 +27,15 @@ private:
     }
     QObject* trayItem(const char* name) const
     {
-        QObject* menu =
-            window->property("trayIcon").value<QObject*>()->property("menu").value<QObject*>();
-        return menu->findChild<QObject*>(QString::fromLatin1(name));
+        QObject* tray = window->property("trayIcon").value<QObject*>();
+        return tray->property("menu").value<QObject*>()->findChild<QObject*>(name);
     }
 
 private slots:
     void initTestCase()
     {
-        QSettings settings;
-        settings.setValue("licenseAccepted", true);
-        settings.setValue("securityKey", "wInD+/12v4.0");
+        QSettings().setValue("licenseAccepted", true);
+        QSettings().setValue("securityKey", "wInD+/12v4.0");
         qputenv("PRINTARRA_PORT", QByteArray::number(port));
         Startup::registerQmlTypes();
         client.startup();
@@ -57,8 +53,7 @@ private slots:
         emit client.showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QVERIFY2(!window->close(), "the close is refused"); // as from the title bar
-        QVERIFY(!window->isVisible());
-        QVERIFY(status().contains("Device online"));
+        QVERIFY(!window->isVisible() && status().contains("Device online"));
     }
 
     void trayServiceItemSwitchesTheService()
