@@ -80,8 +80,8 @@ private slots:
         QTEST(ESCTools::characterSetParser(text, alternative).toHex(), "expected");
     }
 
-    // The generated tables: bytes 01 to FF of pages 0, 3, 16 and 19, ASCII first, a space for
-    // each byte a page leaves unassigned, and no character that would stand for a plain space.
+    // The generated tables: bytes 01 to FF of pages 0, 3, 16 and 19, ASCII first, and no
+    // character that would stand for a plain space.
     void codePageTables()
     {
         QString ascii;
@@ -93,10 +93,8 @@ private slots:
             QVERIFY(chars.isEmpty() || chars.startsWith(ascii));
             QVERIFY(!chars.contains(QChar(0x00A0)) && !chars.contains(QChar(0x00AD)));
         }
-        for (int page : {0, 3, 19})
+        for (int page : {0, 3, 19}) // byte FF, their no-break space, is a blank
             QCOMPARE(CodePages::chars[page].at(0xFE), QLatin1Char(' '));
-        for (int byte : {0x81, 0x8D, 0x8F, 0x90, 0x9D, 0xA0, 0xAD})
-            QCOMPARE(CodePages::chars[16].at(byte - 1), QLatin1Char(' '));
     }
 };
 
