@@ -34,6 +34,7 @@ private slots:
         row("hyphen later than the space wins", "ab cd-efgh", 7, "ab cd-\nefgh");
         row("space later than the hyphen wins", "ab-cd efgh", 7, "ab-cd\nefgh");
         row("ligature folds to more characters", "ﬃx yz", 4, "ffix\nyz", true);
+        row("width 1 cuts every character", "abc", 1, "a\nb\nc");
         row("width 0 returns the text", "abc def ghi", 0, "abc def ghi");
         row("negative width still folds", "Ação d", -5, "Acao d", true);
         row("huge width", "abc def", std::numeric_limits<int>::max(), "abc def");

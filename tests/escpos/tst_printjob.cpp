@@ -212,6 +212,7 @@ private slots:
         row("UPCA", "036000291453", "UPCA check digit must be 2, not 3");
         row("CODE39", "AbC",
             "CODE39 cannot encode \"b\" (digits, capital letters, space and - . $ / + %)");
+        row("CODE39", QByteArray(256, 'A'), "CODE39 data must be 255 characters at most");
         row("ITF", "123", "ITF data must be an even number of digits, 254 at most");
         row("CODE128", "Preço", "CODE128 cannot encode U+00e7");
         row("CODE128", QByteArray(254, 'x'), "CODE128 data too long (254 characters)");
