@@ -1,7 +1,6 @@
 // Print jobs on a sandboxed CUPS scheduler: the bytes each op puts on the printer, and failures.
 
 #include "cupsseam.h"
-#include "nativeescfakesocket.h"
 #include "printjob.h"
 #include "rawprinter.h"
 
