@@ -1,11 +1,9 @@
 #include "cupsseam.h"
 
 #include <cups/cups.h>
-
 #include <dlfcn.h>
 
 namespace {
-
 // Looked up in libcups itself: the linker may drop libcups from an executable that defines
 // every libcups function the library calls.
 template<typename F>
@@ -25,44 +23,40 @@ T record(const char* function, bool succeeded, T result)
     CupsSeam::calls.append(QLatin1String(function) + QLatin1String(succeeded ? "" : "!"));
     return result;
 }
-
 } // namespace
 
-int cupsCreateJob(http_t* http, const char* name, const char* title, int num_options,
-                  cups_option_t* options)
+int cupsCreateJob(http_t* http, const char* name, const char* title, int count, cups_option_t* o)
 {
-    const int id = REAL(cupsCreateJob)(http, name, title, num_options, options);
+    const int id = REAL(cupsCreateJob)(http, name, title, count, o);
     return record("create", id > 0, id);
 }
 
-http_status_t cupsStartDocument(http_t* http, const char* name, int job_id, const char* docname,
-                                const char* format, int last_document)
+http_status_t cupsStartDocument(http_t* http, const char* name, int id, const char* document,
+                                const char* format, int last)
 {
-    if (CupsSeam::failStart)
-        return record("start", false, HTTP_STATUS_ERROR);
     const http_status_t status =
-        REAL(cupsStartDocument)(http, name, job_id, docname, format, last_document);
+        CupsSeam::failStart ? HTTP_STATUS_ERROR
+                            : REAL(cupsStartDocument)(http, name, id, document, format, last);
     return record("start", status == HTTP_STATUS_CONTINUE, status);
 }
 
 http_status_t cupsWriteRequestData(http_t* http, const char* buffer, size_t length)
 {
-    if (CupsSeam::refuseWrite > 0 && --CupsSeam::refuseWrite == 0)
-        return record("write", false, HTTP_STATUS_ERROR);
-    const http_status_t status = REAL(cupsWriteRequestData)(http, buffer, length);
+    const http_status_t status = CupsSeam::refuseWrite > 0 && --CupsSeam::refuseWrite == 0
+                                     ? HTTP_STATUS_ERROR
+                                     : REAL(cupsWriteRequestData)(http, buffer, length);
     return record("write", status == HTTP_STATUS_CONTINUE, status);
 }
 
 ipp_status_t cupsFinishDocument(http_t* http, const char* name)
 {
-    ipp_status_t status = REAL(cupsFinishDocument)(http, name);
-    if (CupsSeam::failFinish)
-        status = IPP_STATUS_ERROR_INTERNAL;
-    return record("finish", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
+    const ipp_status_t status = REAL(cupsFinishDocument)(http, name); // finished even if failing
+    return CupsSeam::failFinish ? record("finish", false, IPP_STATUS_ERROR_INTERNAL)
+                                : record("finish", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
 }
 
-ipp_status_t cupsCancelJob2(http_t* http, const char* name, int job_id, int purge)
+ipp_status_t cupsCancelJob2(http_t* http, const char* name, int id, int purge)
 {
-    const ipp_status_t status = REAL(cupsCancelJob2)(http, name, job_id, purge);
+    const ipp_status_t status = REAL(cupsCancelJob2)(http, name, id, purge);
     return record("cancel", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
 }

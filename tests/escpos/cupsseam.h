@@ -1,26 +1,22 @@
 #ifndef CUPSSEAM_H
 #define CUPSSEAM_H
 
-#include <QByteArray>
 #include <QStringList>
 
-// Test-only stand-in for the five libcups calls of a raw job, linked into the test executables
-// only: each records the call and hands it on to the real libcups, which talks to the sandboxed
-// scheduler. It injects only failures a live scheduler cannot produce on demand.
+// The five libcups calls of a raw job, wrapped for the test executables only: each call is
+// recorded and handed on to the real libcups, except for failures a live scheduler cannot
+// produce on demand.
 namespace CupsSeam {
-
 inline QStringList calls; // "create", "start", "write", "finish", "cancel"; failed ones end in "!"
 inline int refuseWrite = 0;     // the n-th write from now (1-based) is refused, nothing sent
 inline bool failStart = false;  // cupsStartDocument refuses, nothing is started
 inline bool failFinish = false; // cupsFinishDocument finishes the document, then reports an error
-
 inline void reset()
 {
     calls.clear();
     refuseWrite = 0;
     failStart = failFinish = false;
 }
-
 } // namespace CupsSeam
 
 #endif // CUPSSEAM_H

@@ -1,6 +1,5 @@
-// The preview renderer: codes it draws decode with a real decoder (zbarimg), a typical receipt
-// looks like its committed reference, and text, images and spacing land where the printer
-// puts them.
+// The preview renderer: its codes decode with a real decoder (zbarimg), a typical receipt looks
+// like its committed reference, and text, images and spacing land where the printer puts them.
 
 #include "escposrenderer.h"
 #include "printjob.h"
@@ -61,7 +60,6 @@ private slots:
     void decodesWithARealDecoder()
     {
         QFETCH(QString, code);
-        QFETCH(QString, decoded);
         ESCPOSRenderer renderer;
         renderer.render(jobBytes(
             R"([{"op":"alignment","data":1},{"op":"text","data":"Talão\n"},{"op":)" + code + "}]"));
@@ -71,7 +69,7 @@ private slots:
         QProcess zbar;
         zbar.start("zbarimg", {"-q", "-Supca.enable", "-Si25.enable", file});
         QVERIFY2(zbar.waitForFinished(30'000), "zbarimg (zbar-tools) did not run");
-        QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), decoded);
+        QTEST(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), "decoded");
     }
 
     // Compared dot by dot with the committed picture; fonts may differ by a few dots between
@@ -134,20 +132,16 @@ private slots:
         // Barcodes: GS h 10, then the HRI's place (a font A line and a gap each).
         row("barcode without HRI", "1d680a 1d4800 1d6b4602 3132", 10, {0, 0, 0, 0});
         row("barcode, HRI on both sides", "1d680a 1d4803 1d6b4602 3132", 66, {0, 0, 0, 0});
-        // Unknown commands are skipped whole where their length is known; data cut short by
-        // the end is skipped, never read past.
+        // Commands are skipped whole where their length is known; data cut short by the end is
+        // skipped, never read past.
         row("unknown escape", "1b7f 41 0a", 0, {}, 2);
-        row("known length, not drawn", "1b2005 1d4201 1c700100", 0, {}, 10);
-        row("other symbol of GS ( k", "1d286b0300 3041 02", 0, {}, 8);
-        row("real-time requests", "100401 1014010005 41", 0, {}, 8);
-        row("FS commands of known length", "1c2101 1c700100 41 0a", 0, {}, 7);
+        row("known lengths, not drawn",
+            "1b2005 1d4201 1c700100 1d286b0300 3041 02 100401 1014010005 41 1c2101 1c700100 41 0a"
+            "1d384c 02000000 3030 41 0a 1d6b50 41 1d6b4303 616263 0a 7c 1d564210",
+            0, {}, 10 + 8 + 8 + 7 + 9 + 3 + 7 + 4);
         row("GS P cut short", "1d5000", 0, {}, 3);
-        row("graphics with a 32-bit length", "1d384c 02000000 3030 41 0a", 0, {}, 9);
-        row("unknown barcode function", "1d6b50 41", 0, {}, 3);
         row("QR store cut short", "1d286b0900 315030 41", 0, {}, 9);
         row("raster cut short", "1d763000 ffffffff 00", 0, {}, 9);
-        row("barcode data the symbology refuses", "1d6b4303 616263", 0, {}, 7);
-        row("cut inside a line", "7c 1d564210", 0, {}, 4);
     }
 
     void geometry()
@@ -156,10 +150,9 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(QRect, ink);
-        QFETCH(int, skipped);
         ESCPOSRenderer renderer(width);
         renderer.render(QByteArray::fromHex(hex));
-        QCOMPARE(renderer.skippedBytes(), skipped);
+        QTEST(renderer.skippedBytes(), "skipped");
         QVERIFY(!renderer.tooLong());
         const QImage image = renderer.image();
         QCOMPARE(image.width(), width);

@@ -1,8 +1,6 @@
-// Print jobs on a live (sandboxed) CUPS scheduler: the bytes each op puts on the printer, and
-// failures of the print system.
+// Print jobs on a sandboxed CUPS scheduler: the bytes each op puts on the printer, and failures.
 
 #include "cupsseam.h"
-#include "nativeescfakesocket.h"
 #include "printjob.h"
 #include "rawprinter.h"
 
@@ -21,20 +19,14 @@ const QByteArray preamble = "1d5000001b3300 ";
 const QByteArray white1x1 = preamble + "1b2a210100 000000 1b6400 ";
 const QByteArray black2x1 = preamble + "1b2a210200 000000 800000 1b6400 ";
 
-QByteArray encoded(const QImage& image, const char* format = "PNG")
-{
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return data;
-}
-
-QByteArray filled(int width, int height, Qt::GlobalColor colour, const char* format = "PNG")
+QByteArray filled(int width, int height, Qt::GlobalColor colour) // as PNG
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
-    return encoded(image, format);
+    QByteArray data;
+    QBuffer buffer(&data);
+    image.save(&buffer, "PNG");
+    return data;
 }
 
 // A job, with [op, data] pairs written for {"op": op, "data": data}.
@@ -219,6 +211,7 @@ private slots:
         row("UPCA", "036000291453", "UPCA check digit must be 2, not 3");
         row("CODE39", "AbC",
             "CODE39 cannot encode \"b\" (digits, capital letters, space and - . $ / + %)");
+        row("CODE39", QByteArray(256, 'A'), "CODE39 data must be 255 characters at most");
         row("ITF", "123", "ITF data must be an even number of digits, 254 at most");
         row("CODE128", "Preço", "CODE128 cannot encode U+00e7");
         row("CODE128", QByteArray(254, 'x'), "CODE128 data too long (254 characters)");
@@ -258,27 +251,27 @@ private slots:
         QTest::addColumn<bool>("sent");
         QTest::addColumn<QString>("reason"); // null: not checked
         QTest::addColumn<QStringList>("calls");
-        const QStringList done{"create", "start", "write", "finish"};
-        const QStringList cancelled = done + QStringList{"cancel"};
-        QTest::newRow("printed") << "" << true << "" << done;
-        QTest::newRow("nothing to send in compatibility mode")
-            << "empty" << true << "" << QStringList();
-        QTest::newRow("port refuses") << "unplugged" << true << "timeout" << cancelled;
-        QTest::newRow("queue stopped") << "stopped" << false << "printer-stopped" << QStringList();
-        QTest::newRow("queue stopped while the job waits")
-            << "stopped later" << true << "printer-stopped" << cancelled;
-        QTest::newRow("queue not accepting")
-            << "rejecting" << false << "server-error-not-accepting-jobs" << QStringList{"create!"};
-        QTest::newRow("unknown queue") << "unknown" << false << QString() << QStringList{"create!"};
+        const auto row = [](const char* name, const char* condition, bool sent,
+                            const QString& reason, const QStringList& calls) {
+            QTest::newRow(name) << condition << sent << reason << calls;
+        };
+        const QStringList done{"create", "start", "write", "finish"},
+            cancelled = done + QStringList{"cancel"};
+        row("printed", "", true, "", done);
+        row("nothing to send in compatibility mode", "empty", true, "", {});
+        row("port refuses", "unplugged", true, "timeout", cancelled);
+        row("queue stopped", "stopped", false, "printer-stopped", {});
+        row("queue stopped while the job waits", "stopped later", true, "printer-stopped",
+            cancelled);
+        row("queue not accepting", "rejecting", false, "server-error-not-accepting-jobs",
+            {"create!"});
+        row("unknown queue", "unknown", false, QString(), {"create!"});
         // A large job leaves in two writes: after the first text, and at the end.
-        QTest::newRow("write refused mid-job")
-            << "write" << false << QString()
-            << QStringList{"create", "start", "write!", "finish!", "cancel"};
-        QTest::newRow("document not started")
-            << "start" << false << QString() << QStringList{"create", "start!", "cancel"};
-        QTest::newRow("document not finished")
-            << "finish" << false << QString()
-            << QStringList{"create", "start", "write", "write", "finish!"};
+        row("write refused mid-job", "write", false, QString(),
+            {"create", "start", "write!", "finish!", "cancel"});
+        row("document not started", "start", false, QString(), {"create", "start!", "cancel"});
+        row("document not finished", "finish", false, QString(),
+            {"create", "start", "write", "write", "finish!"});
     }
 
     void printSystem()

@@ -14,8 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-// The payment terminal's side of a pseudo-terminal pair: the code under test opens the slave
-// device as its serial port, the test reads and writes the master side.
+// A payment terminal on the master side of a pseudo-terminal; the code under test opens the slave.
 class PtyTerminal
 {
 public:
@@ -38,7 +37,6 @@ public:
     PtyTerminal(const PtyTerminal&) = delete;
     PtyTerminal& operator=(const PtyTerminal&) = delete;
 
-    bool isOpen() const { return !m_slavePath.isEmpty(); }
     QString slavePath() const { return m_slavePath; }
 
     // One write per byte, as a serial line delivers them; waits while the slave's queue is full.
@@ -70,8 +68,7 @@ public:
         return result;
     }
 
-    // Everything that arrives within ms.
-    QByteArray readFor(int ms) { return read(INT_MAX, ms); }
+    QByteArray readFor(int ms) { return read(INT_MAX, ms); } // all that arrives within ms
 
 private:
     int m_master = -1;
@@ -79,8 +76,7 @@ private:
     QByteArray m_pending;
 };
 
-// Frames as a terminal sends them, built independently of the code under test: the LRC is the
-// exclusive-or of the payload and the end marker.
+// Frames as a terminal sends them: the LRC is the exclusive-or of the payload and end marker.
 inline QByteArray withLrc(const QByteArray& frame, int from)
 {
     char lrc = 0;

@@ -1,7 +1,6 @@
 #include "rawprinter.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
@@ -9,13 +8,9 @@
 #include <QTest>
 
 #include <atomic>
-#include <vector>
-
-#include <cups/cups.h>
 
 namespace {
 std::atomic<int> queueCounter{0};
-
 QString server()
 {
     return qEnvironmentVariable("CUPS_SERVER");
@@ -32,7 +27,7 @@ RawPrinter::RawPrinter(QObject* parent) : QObject(parent)
 RawPrinter::~RawPrinter()
 {
     if (!name.isEmpty())
-        runTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+        runTool("lpadmin", {"-x", name});
     QMetaObject::invokeMethod(
         &listener,
         [this] {
@@ -58,27 +53,22 @@ QList<QByteArray> RawPrinter::jobs() const
 
 bool RawPrinter::runTool(const QString& tool, const QStringList& arguments, QString* output)
 {
-    const QString program = QStandardPaths::findExecutable(
-        tool, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
+    const QString program =
+        QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin", "/sbin"});
     if (program.isEmpty() || server().isEmpty())
         return false;
-    QProcess process;
-    process.start(program, QStringList{QStringLiteral("-h"), server()} + arguments);
-    if (!process.waitForFinished(30'000)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
+    QProcess process; // killed on destruction if it hangs
+    process.start(program, QStringList{"-h", server()} + arguments);
+    const bool finished = process.waitForFinished(30'000);
     if (output)
         *output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool RawPrinter::create()
 {
     if (server().isEmpty()) {
-        lastError = QStringLiteral("CUPS_SERVER is not set: run the test through ctest, which "
-                                   "starts the sandboxed scheduler");
+        lastError = "CUPS_SERVER is not set: run the test through ctest (it starts the scheduler)";
         return false;
     }
     bool listening = false;
@@ -95,8 +85,7 @@ bool RawPrinter::create()
                                   .arg(queueCounter++);
     const QString device = QStringLiteral("socket://127.0.0.1:%1").arg(listener.serverPort());
     // Without a driver (-m) the queue is raw: documents reach the backend untouched.
-    if (!runTool(QStringLiteral("lpadmin"), {QStringLiteral("-p"), candidate, QStringLiteral("-E"),
-                                             QStringLiteral("-v"), device})) {
+    if (!runTool("lpadmin", {"-p", candidate, "-E", "-v", device})) {
         lastError = QStringLiteral("lpadmin could not create %1 on %2").arg(candidate, server());
         return false;
     }
@@ -104,38 +93,9 @@ bool RawPrinter::create()
     return true;
 }
 
-bool RawPrinter::setReasons(const QStringList& reasons)
-{
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-    const QByteArray uri = "ipp://localhost/printers/" + name.toUtf8();
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.constData());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
-    QList<QByteArray> values;
-    for (const QString& reason : reasons)
-        values.append(reason.toUtf8());
-    std::vector<const char*> pointers;
-    for (const QByteArray& value : values)
-        pointers.push_back(value.constData());
-    ippAddStrings(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "printer-state-reasons",
-                  int(pointers.size()), nullptr, pointers.data());
-    ipp_t* answer = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/admin/");
-    const bool done = answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE;
-    ippDelete(answer);
-    return done;
-}
-
-bool RawPrinter::disable()
-{
-    return runTool(QStringLiteral("cupsdisable"), {name});
-}
-
 bool RawPrinter::waitForJobs(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (jobs().size() < count && !deadline.hasExpired())
-        QTest::qWait(20);
-    return jobs().size() >= count;
+    return QTest::qWaitFor([&] { return jobs().size() >= count; }, timeoutMs);
 }
 
 void RawPrinter::accept()

@@ -12,9 +12,8 @@
 
 class QTcpSocket;
 
-// A receipt printer for the tests: a raw queue on the sandboxed scheduler (CUPS_SERVER) whose
-// device is socket://127.0.0.1:PORT, and the listener on that port, answering on a thread of
-// its own. Every connection of the socket backend is one job; the queue goes on destruction.
+// A raw queue on the sandboxed scheduler (CUPS_SERVER) whose device is socket://127.0.0.1:PORT,
+// listened on by a thread of its own: each connection is one job. Removed on destruction.
 class RawPrinter : public QObject
 {
     Q_OBJECT
@@ -26,12 +25,11 @@ public:
     bool create(); // false with the reason in error()
     QString queueName() const { return name; }
     QString error() const { return lastError; }
-    bool disable();
-    bool setReasons(const QStringList& reasons); // printer-state-reasons, as a driver sets them
-    void refuseConnections();                    // an unplugged printer
-    QList<QByteArray> jobs() const;              // the jobs received completely, in order
+    bool disable() { return runTool("cupsdisable", {name}); }
+    void refuseConnections();       // an unplugged printer
+    QList<QByteArray> jobs() const; // the jobs received completely, in order
     bool waitForJobs(int count, int timeoutMs = 30'000);
-    // Runs a CUPS command line tool against the sandbox; false on failure.
+    // Runs a CUPS command line tool against the sandbox.
     static bool runTool(const QString& tool, const QStringList& arguments,
                         QString* output = nullptr);
 

@@ -1,6 +1,8 @@
 #ifndef APP_TESTENV_H
 #define APP_TESTENV_H
 
+#include "rawprinter.h"
+
 #include <QApplication>
 #include <QProcess>
 #include <QSettings>
@@ -16,9 +18,8 @@ inline void prepare(const QString& configHome)
 {
     qputenv("XDG_CONFIG_HOME", configHome.toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("PRINTARRA_UPDATE_URL")) {
+    if (qEnvironmentVariableIsEmpty("PRINTARRA_UPDATE_URL"))
         qputenv("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1"); // refused at once
-    }
     QCoreApplication::setOrganizationName(QStringLiteral("Velora"));
     QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
 }
@@ -31,19 +32,15 @@ inline void flushDeletes()
 inline QTimer* timerOf(QObject* owner, int interval, bool running = true)
 {
     for (QTimer* timer : owner->findChildren<QTimer*>()) {
-        if (timer->interval() == interval && (timer->isActive() || !running)) {
+        if (timer->interval() == interval && (timer->isActive() || !running))
             return timer;
-        }
     }
     return nullptr;
 }
 
 inline bool cupsTool(const QString& tool, const QStringList& arguments)
 {
-    const QString server = qEnvironmentVariable("CUPS_SERVER");
-    const QString program = QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin"});
-    return !server.isEmpty() && !program.isEmpty() &&
-           QProcess::execute(program, QStringList{"-h", server} + arguments) == 0;
+    return RawPrinter::runTool(tool, arguments);
 }
 
 // A raw print queue on the sandboxed scheduler, removed again with the object.

@@ -1,9 +1,6 @@
 #ifndef PRINTARRA_TESTS_HTTPSERVER_TESTSUPPORT_H
 #define PRINTARRA_TESTS_HTTPSERVER_TESTSUPPORT_H
 
-// Helpers of the HTTP server tests and the suites above them: real sockets on loopback, a
-// throwaway settings file, and a blocking HTTP client that reads responses byte-exactly.
-
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QSslSocket>
@@ -17,18 +14,16 @@
 
 namespace testsupport {
 
-// For suites whose servers log from their own threads: QtTest's log is not safe for that, so
-// their messages go straight to standard error, the main thread's still to the test log.
+// QtTest's log is not thread-safe: other threads' messages go straight to standard error.
 inline void keepThreadLogsOutOfTestLog()
 {
     static QtMessageHandler testLog = nullptr;
     testLog = qInstallMessageHandler(
         [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
                 testLog(type, context, message);
-            } else if (type != QtDebugMsg) {
+            else if (type != QtDebugMsg)
                 fprintf(stderr, "%s\n", qPrintable(message));
-            }
         });
 }
 
@@ -45,7 +40,6 @@ public:
 
 struct Response // one HTTP response as it came off the wire
 {
-    bool complete = false;
     QByteArray statusLine;
     QByteArray head; // status line and headers, up to the blank line
     QByteArray body; // with chunked framing removed
@@ -53,16 +47,14 @@ struct Response // one HTTP response as it came off the wire
     {
         for (const QByteArray& line : head.split('\n')) {
             const int colon = line.indexOf(':');
-            if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower()) {
+            if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
                 return line.mid(colon + 1).trimmed();
-            }
         }
         return QByteArray();
     }
 };
 
-// A blocking HTTP client over plain TCP or TLS. It keeps unread bytes between responses, so
-// pipelined answers can be read one after the other.
+// A blocking HTTP client over TCP or TLS; unread bytes are kept for pipelined answers.
 class HttpClient
 {
 public:
@@ -73,9 +65,7 @@ public:
             QSslConfiguration config = ssl->sslConfiguration();
             config.setPeerVerifyMode(caCertificates.isEmpty() ? QSslSocket::VerifyNone
                                                               : QSslSocket::VerifyPeer);
-            if (!caCertificates.isEmpty()) {
-                config.setCaCertificates(caCertificates);
-            }
+            config.setCaCertificates(caCertificates);
             ssl->setSslConfiguration(config);
         }
     }
@@ -103,38 +93,33 @@ public:
         Response response;
         QElapsedTimer timer;
         timer.start();
-        // Reads until the condition holds; false when the connection ended or the time is up.
         const auto until = [&](const auto& done) {
             while (!done() && fill(timer, timeout)) {
             }
             return done();
         };
         int headEnd = -1;
-        if (!until([&] { return (headEnd = buffer.indexOf("\r\n\r\n")) >= 0; })) {
+        if (!until([&] { return (headEnd = buffer.indexOf("\r\n\r\n")) >= 0; }))
             return response;
-        }
         response.head = buffer.left(headEnd + 2);
         response.statusLine = response.head.left(response.head.indexOf("\r\n"));
         int pos = headEnd + 4;
         const QByteArray length = response.header("Content-Length");
         if (!length.isEmpty()) {
             const int size = length.toInt();
-            if (!until([&] { return buffer.size() >= pos + size; })) {
+            if (!until([&] { return buffer.size() >= pos + size; }))
                 return response;
-            }
             response.body = buffer.mid(pos, size);
             pos += size;
         } else if (response.header("Transfer-Encoding") == "chunked") {
             for (int size = -1; size != 0;) {
                 int lineEnd = -1;
-                if (!until([&] { return (lineEnd = buffer.indexOf("\r\n", pos)) >= 0; })) {
+                if (!until([&] { return (lineEnd = buffer.indexOf("\r\n", pos)) >= 0; }))
                     return response;
-                }
                 size = buffer.mid(pos, lineEnd - pos).toInt(nullptr, 16);
                 pos = lineEnd + 2 + size + 2;
-                if (!until([&] { return buffer.size() >= pos; })) {
+                if (!until([&] { return buffer.size() >= pos; }))
                     return response;
-                }
                 response.body += buffer.mid(lineEnd + 2, size);
             }
         } else {
@@ -143,11 +128,10 @@ public:
             pos = buffer.size();
         }
         buffer.remove(0, pos);
-        response.complete = true;
         return response;
     }
 
-    // True once the server has closed the connection (waits at most the given time).
+    // True once the server has closed the connection.
     bool waitForClose(int timeout = 5000)
     {
         QElapsedTimer timer;
@@ -162,7 +146,6 @@ public:
     QSslSocket* sslSocket() { return qobject_cast<QSslSocket*>(socket.get()); }
 
 private:
-    // Waits for more bytes; false when the connection ended or the time is up.
     bool fill(const QElapsedTimer& timer, int timeout)
     {
         const int left = int(timeout - timer.elapsed());
@@ -179,8 +162,7 @@ private:
     QByteArray buffer;
 };
 
-// The result of work on another thread, waited for while this thread handles its events (a
-// server under test may need them).
+// Waits for another thread's result while this thread handles its events.
 template<typename T>
 T awaitWithEvents(std::future<T>& future)
 {

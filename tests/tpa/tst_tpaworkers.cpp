@@ -31,22 +31,19 @@ QByteArray purchaseOf(int type)
 
 } // namespace
 
-// A worker of the given terminal type in a thread of its own on a fresh pseudo-terminal, wired
-// the way the terminal object wires it; its reports are collected in arrival order.
+// A worker on a fresh pseudo-terminal in a thread of its own, wired as the terminal object
+// wires it; its reports are collected in arrival order. The periodic poll is kept out of the
+// way unless asked for.
 class WorkerRig : public QObject
 {
     Q_OBJECT
 
 public:
-    // Start, interval, after a transaction, transaction, poll write: the periodic poll kept
-    // out of the way unless asked for.
     WorkerRig(int type, int transaction = 60000, int statusInterval = 60000,
               const QString& devicePath = QString(), int pollWrite = 5000)
+        : worker(type == 1 ? static_cast<TpaWorker*>(new TpaWorkerIngenico(QSerialPortInfo()))
+                           : new TpaWorkerNewnote(QSerialPortInfo()))
     {
-        if (type == 1)
-            worker = new TpaWorkerIngenico(QSerialPortInfo());
-        else
-            worker = new TpaWorkerNewnote(QSerialPortInfo());
         worker->setDevicePath(devicePath.isEmpty() ? pty.slavePath() : devicePath);
         worker->setTimings({60000, statusInterval, 100, transaction, pollWrite});
         worker->moveToThread(&thread);
@@ -66,14 +63,10 @@ public:
         thread.quit();
         thread.wait();
     }
-    QStringList of(const QString& kind) const
+    QStringList of(const QString& kind) const // the events of one kind, without the kind
     {
-        QStringList texts;
-        for (const QString& event : events) {
-            if (event.startsWith(kind + ':'))
-                texts << event.mid(kind.size() + 1);
-        }
-        return texts;
+        const QRegularExpression prefix('^' + kind + ':');
+        return QStringList(events.filter(prefix)).replaceInStrings(prefix, QString());
     }
     void answerPoll(int type)
     {
@@ -92,10 +85,10 @@ public:
         QTRY_COMPARE(of("inTransaction"), QStringList{"true"});
     }
 
+    TpaWorker* worker;
     PtyTerminal pty;
     QStringList events; // "status:", "transaction:" and "inTransaction:" entries
     QThread thread;
-    TpaWorker* worker = nullptr;
 
 signals:
     void command(QByteArray command);
@@ -140,6 +133,10 @@ private slots:
             QTest::addRow("%d wrong LRC", type)
                 << type << good.left(good.size() - 1) + char(good.back() ^ 0x41)
                 << QByteArray("\x15") << QStringList();
+            const QByteArray latin1 = pollAnswer(type, "CART\xc3O"); // the terminals' encoding
+            QTest::addRow("%d Latin-1 text", type)
+                << type << frameOf(type, latin1) << ack
+                << QStringList{"status:" + QString::fromLatin1(latin1)};
             QTest::addRow("%d bytes before the frame", type)
                 << type << "AB\x06\x15\xff" + good << ack << QStringList{goodText};
         }
@@ -202,8 +199,8 @@ private slots:
             QCOMPARE(rig.pty.readFor(300), QByteArray());
             rig.answerPoll(type);
         }
-        QCOMPARE(rig.pty.read(frameOf(type, purchaseOf(type)).size()),
-                 frameOf(type, purchaseOf(type)));
+        const QByteArray purchase = frameOf(type, purchaseOf(type));
+        QCOMPARE(rig.pty.read(purchase.size()), purchase);
         QCOMPARE(rig.pty.readFor(300), QByteArray()); // the second never leaves
     }
 
