@@ -71,19 +71,29 @@ QString ESCTools::wrapText(const QString& text, int width, bool fold)
 
 QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
 {
-    static const QByteArray selectPage0 = EscPos::selectCodePage + char(0);
-    QByteArray result = selectPage0;
-    result.reserve(3 + text.size());
+    // At most 7 bytes a character (a switch to another page and back); written in place
+    // and cut to length, as appending byte by byte costs more than the lookups.
+    QByteArray result(3 + 7 * text.size(), Qt::Uninitialized);
+    char* out = result.data();
+    const auto put = [&out](const QByteArray& bytes) {
+        out = std::copy(bytes.cbegin(), bytes.cend(), out);
+    };
+    put(EscPos::selectCodePage);
+    *out++ = 0;
     for (const QChar c : text) {
-        const QByteArray r = CodePages::findChar(c, alternative);
-        if (r.at(0) == 0) {
-            result.append(r.at(1));
+        const quint16 position = CodePages::firstPosition(c, alternative);
+        const char page = char(position >> 8);
+        const char byte = char(position & 0xff);
+        if (page == 0) {
+            *out++ = byte;
         } else {
-            result.append(EscPos::selectCodePage);
-            result.append(r.at(0));
-            result.append(r.at(1));
-            result.append(selectPage0);
+            put(EscPos::selectCodePage);
+            *out++ = page;
+            *out++ = byte;
+            put(EscPos::selectCodePage);
+            *out++ = 0;
         }
     }
+    result.truncate(int(out - result.constData()));
     return result;
 }
