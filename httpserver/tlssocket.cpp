@@ -102,6 +102,9 @@ void TlsSocket::disconnectFromHost()
     if (state() != ConnectedState)
         return;
     if (encryptedState) {
+        encryptUnsent();
+        if (!ssl)
+            return;
         ERR_clear_error();
         SSL_shutdown(ssl); // tells the client this is the real end of the data
         sendRecords();
@@ -112,6 +115,7 @@ void TlsSocket::disconnectFromHost()
 
 bool TlsSocket::waitForBytesWritten(int msecs)
 {
+    encryptUnsent();
     if (transport->state() == UnconnectedState)
         return false;
     return transport->waitForBytesWritten(msecs);
@@ -149,22 +153,27 @@ qint64 TlsSocket::writeData(const char* data, qint64 size)
 {
     if (state() != ConnectedState)
         return -1;
-    if (!encryptedState) {
-        unsent.append(data, int(size));
-        return size;
-    }
+    // Encrypted when the thread's event loop next runs (or when waited for): the parts of
+    // an answer, written one after the other, leave as one record.
+    if (unsent.isEmpty() && encryptedState)
+        QMetaObject::invokeMethod(this, &TlsSocket::encryptUnsent, Qt::QueuedConnection);
+    unsent.append(data, int(size));
+    return size;
+}
+
+void TlsSocket::encryptUnsent()
+{
+    if (!encryptedState || unsent.isEmpty())
+        return;
+    const QByteArray text = unsent;
+    unsent.clear();
     // The record buffer grows as needed, so the whole text is taken at once.
-    for (qint64 done = 0; done < size;) {
-        const int part = int(qMin<qint64>(size - done, INT_MAX / 2));
-        ERR_clear_error();
-        if (SSL_write(ssl, data + done, part) <= 0) {
-            fail("write failed");
-            return -1;
-        }
-        done += part;
+    ERR_clear_error();
+    if (SSL_write(ssl, text.constData(), text.size()) <= 0) {
+        fail("write failed");
+        return;
     }
     sendRecords();
-    return size;
 }
 
 void TlsSocket::transportReadyRead()
@@ -194,11 +203,9 @@ void TlsSocket::advance()
         emit encrypted();
         if (!ssl)
             return; // closed by a slot
-        if (!unsent.isEmpty()) {
-            const QByteArray text = unsent;
-            unsent.clear();
-            writeData(text.constData(), text.size());
-        }
+        encryptUnsent();
+        if (!ssl)
+            return;
     }
     const int before = received.size();
     char buffer[chunk];
@@ -222,14 +229,8 @@ void TlsSocket::sendRecords()
 {
     char buffer[chunk];
     int size;
-    bool wrote = false;
-    while (outgoing && (size = BIO_read(outgoing, buffer, chunk)) > 0) {
+    while (outgoing && (size = BIO_read(outgoing, buffer, chunk)) > 0)
         transport->write(buffer, size);
-        wrote = true;
-    }
-    // Handed to the network now rather than when the thread's event loop next runs.
-    if (wrote)
-        transport->flush();
 }
 
 void TlsSocket::fail(const char* what)

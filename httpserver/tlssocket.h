@@ -56,6 +56,7 @@ private:
     void transportDisconnected();
     void transportError(QAbstractSocket::SocketError error);
     void advance();
+    void encryptUnsent();
     void sendRecords();
     void fail(const char* what);
     void release();
@@ -66,7 +67,7 @@ private:
     BIO* incoming = nullptr; // records from the client, owned by ssl
     BIO* outgoing = nullptr; // records for the client, owned by ssl
     QByteArray received;     // decrypted, not yet read
-    QByteArray unsent;       // written before the handshake ended
+    QByteArray unsent;       // written, not yet encrypted
     bool encryptedState = false;
 };
 
