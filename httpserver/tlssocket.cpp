@@ -3,6 +3,7 @@
 #include "httplogging.h"
 #include "tlscontext.h"
 
+#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QHostAddress>
 
@@ -45,6 +46,14 @@ bool TlsSocket::setSocketDescriptor(qintptr socketDescriptor, SocketState state,
     setLocalPort(transport->localPort());
     setSocketState(transport->state());
     setOpenMode(openMode);
+    // The thread that adopts the connection serves it.
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher && dispatcher != idleSource) {
+        disconnect(idleConnection);
+        idleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                                 &TlsSocket::encryptUnsent, Qt::DirectConnection);
+        idleSource = dispatcher;
+    }
     return true;
 }
 
@@ -123,6 +132,7 @@ bool TlsSocket::waitForBytesWritten(int msecs)
 
 bool TlsSocket::waitForReadyRead(int msecs)
 {
+    encryptUnsent(); // what the client may be waiting for before it sends more
     QElapsedTimer clock;
     clock.start();
     const qint64 before = bytesAvailable();
@@ -153,11 +163,12 @@ qint64 TlsSocket::writeData(const char* data, qint64 size)
 {
     if (state() != ConnectedState)
         return -1;
-    // Encrypted when the thread's event loop next runs (or when waited for): the parts of
-    // an answer, written one after the other, leave as one record.
-    if (unsent.isEmpty() && encryptedState)
-        QMetaObject::invokeMethod(this, &TlsSocket::encryptUnsent, Qt::QueuedConnection);
+    // Encrypted when the thread is about to wait for events (or when waited for, or once
+    // there is plenty): the parts of an answer, written one after the other, leave as one
+    // record in one write.
     unsent.append(data, int(size));
+    if (unsent.size() >= 4 * chunk)
+        encryptUnsent();
     return size;
 }
 
@@ -174,6 +185,7 @@ void TlsSocket::encryptUnsent()
         return;
     }
     sendRecords();
+    transport->flush(); // now: the thread is about to wait, or waits for this
 }
 
 void TlsSocket::transportReadyRead()

@@ -69,6 +69,8 @@ private:
     QByteArray received;     // decrypted, not yet read
     QByteArray unsent;       // written, not yet encrypted
     bool encryptedState = false;
+    QObject* idleSource = nullptr; // the event dispatcher of the thread that serves
+    QMetaObject::Connection idleConnection;
 };
 
 } // namespace corvane
