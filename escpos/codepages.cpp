@@ -8,51 +8,37 @@ CodePages::CodePages(QObject* parent) : QObject(parent) {}
 
 QByteArray CodePages::findChar(QChar c, bool alternative)
 {
-    const int leftOut = alternative ? 16 : 19;
-    QByteArray result;
-    for (int page = 0; page < pageCount; ++page) {
-        if (page == leftOut || chars[page].isEmpty())
-            continue;
-        const int index = chars[page].indexOf(c);
-        if (index >= 0) {
-            result.append(char(page));
-            result.append(char(index + 1));
-        }
-    }
-    if (result.isEmpty())
-        result = QByteArray(2, '\0');
-    return result;
-}
-
-quint16 CodePages::firstPosition(QChar c, bool alternative)
-{
-    // Pages in ascending order and bytes from the lowest, the first holder of a character
-    // kept: the same answer as the first pair of findChar. Latin-1, nearly every character
-    // of a receipt, in a flat table; the rest hashed.
-    struct Table
+    // A receipt looks up every character: the pages are searched once for every character
+    // they hold, and the answers kept, Latin-1 (nearly every character of a receipt) in a flat
+    // table and the rest hashed. A character in no page gets 00 00.
+    struct Answers
     {
-        std::array<quint16, 256> latin1{};
-        QHash<ushort, quint16> others;
+        std::array<QByteArray, 256> latin1;
+        QHash<ushort, QByteArray> others;
     };
-    static const auto tables = [] {
-        std::array<Table, 2> result;
+    static const auto answers = [] {
+        std::array<Answers, 2> result;
         for (int mode = 0; mode < 2; ++mode) {
             const int leftOut = mode ? 16 : 19;
-            for (int page = pageCount - 1; page >= 0; --page) {
+            for (int page = 0; page < pageCount; ++page) {
                 if (page == leftOut)
                     continue;
-                for (int index = chars[page].size() - 1; index >= 0; --index) {
-                    const ushort unicode = chars[page].at(index).unicode();
-                    const quint16 position = quint16(page << 8 | (index + 1));
-                    if (unicode < 256)
-                        result[mode].latin1[unicode] = position;
-                    else
-                        result[mode].others.insert(unicode, position);
+                for (int index = 0; index < chars[page].size(); ++index) {
+                    const QChar c = chars[page].at(index);
+                    if (chars[page].indexOf(c) != index)
+                        continue; // only its first place in a page counts
+                    QByteArray& pairs = c.unicode() < 256 ? result[mode].latin1[c.unicode()]
+                                                          : result[mode].others[c.unicode()];
+                    pairs.append(char(page));
+                    pairs.append(char(index + 1));
                 }
             }
         }
         return result;
     }();
-    const Table& table = tables[alternative ? 1 : 0];
-    return c.unicode() < 256 ? table.latin1[c.unicode()] : table.others.value(c.unicode(), 0);
+    static const QByteArray none(2, '\0');
+    const Answers& table = answers[alternative ? 1 : 0];
+    const QByteArray& pairs =
+        c.unicode() < 256 ? table.latin1[c.unicode()] : table.others.value(c.unicode());
+    return pairs.isEmpty() ? none : pairs;
 }

@@ -24,10 +24,6 @@ public:
     // order; 00 00 when none does. Page 16 (WPC1252) is searched unless alternative is set,
     // page 19 (PC858) only when it is.
     static QByteArray findChar(QChar c, bool alternative);
-
-    // The first pair findChar gives (page in the high byte, byte in the low one), 0 when no
-    // searched page holds c, from a table made once: a receipt looks up every character.
-    static quint16 firstPosition(QChar c, bool alternative);
 };
 
 #endif // CODEPAGES_H

@@ -71,29 +71,26 @@ QString ESCTools::wrapText(const QString& text, int width, bool fold)
 
 QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
 {
-    // At most 7 bytes a character (a switch to another page and back); written in place
-    // and cut to length, as appending byte by byte costs more than the lookups.
-    QByteArray result(3 + 7 * text.size(), Qt::Uninitialized);
-    char* out = result.data();
-    const auto put = [&out](const QByteArray& bytes) {
-        out = std::copy(bytes.cbegin(), bytes.cend(), out);
+    // Written in place, as appending byte by byte costs more than the lookups: one byte a
+    // character, seven for one sent from another page (the switch there and back).
+    QByteArray result(3 + text.size() + 14, Qt::Uninitialized);
+    int used = 0;
+    const auto put = [&result, &used](std::initializer_list<char> bytes) {
+        if (used + int(bytes.size()) > result.size())
+            result.resize(2 * result.size());
+        std::copy(bytes.begin(), bytes.end(), result.data() + used);
+        used += int(bytes.size());
     };
-    put(EscPos::selectCodePage);
-    *out++ = 0;
+    const char select0 = EscPos::selectCodePage.at(0);
+    const char select1 = EscPos::selectCodePage.at(1);
+    put({select0, select1, 0});
     for (const QChar c : text) {
-        const quint16 position = CodePages::firstPosition(c, alternative);
-        const char page = char(position >> 8);
-        const char byte = char(position & 0xff);
-        if (page == 0) {
-            *out++ = byte;
-        } else {
-            put(EscPos::selectCodePage);
-            *out++ = page;
-            *out++ = byte;
-            put(EscPos::selectCodePage);
-            *out++ = 0;
-        }
+        const QByteArray r = CodePages::findChar(c, alternative);
+        if (r.at(0) == 0)
+            put({r.at(1)});
+        else
+            put({select0, select1, r.at(0), r.at(1), select0, select1, 0});
     }
-    result.truncate(int(out - result.constData()));
+    result.truncate(used);
     return result;
 }
