@@ -71,19 +71,26 @@ QString ESCTools::wrapText(const QString& text, int width, bool fold)
 
 QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
 {
-    static const QByteArray selectPage0 = EscPos::selectCodePage + char(0);
-    QByteArray result = selectPage0;
-    result.reserve(3 + text.size());
+    // Written in place, as appending byte by byte costs more than the lookups: one byte a
+    // character, seven for one sent from another page (the switch there and back).
+    QByteArray result(3 + text.size() + 14, Qt::Uninitialized);
+    int used = 0;
+    const auto put = [&result, &used](std::initializer_list<char> bytes) {
+        if (used + int(bytes.size()) > result.size())
+            result.resize(2 * result.size());
+        std::copy(bytes.begin(), bytes.end(), result.data() + used);
+        used += int(bytes.size());
+    };
+    const char select0 = EscPos::selectCodePage.at(0);
+    const char select1 = EscPos::selectCodePage.at(1);
+    put({select0, select1, 0});
     for (const QChar c : text) {
         const QByteArray r = CodePages::findChar(c, alternative);
-        if (r.at(0) == 0) {
-            result.append(r.at(1));
-        } else {
-            result.append(EscPos::selectCodePage);
-            result.append(r.at(0));
-            result.append(r.at(1));
-            result.append(selectPage0);
-        }
+        if (r.at(0) == 0)
+            put({r.at(1)});
+        else
+            put({select0, select1, r.at(0), r.at(1), select0, select1, 0});
     }
+    result.truncate(used);
     return result;
 }

@@ -93,15 +93,14 @@ NativeESCFakeSocket::~NativeESCFakeSocket()
 bool NativeESCFakeSocket::connectToDevice(const QString& printerName)
 {
     this->printerName = printerName;
-    // A stopped queue is refused. One request for this queue alone: Qt's printer info would
-    // ask for the queue's whole description, several times as long before every job. A name
-    // the print system does not know is left to it; it refuses it when the job is created.
-    cups_dest_t* dest =
-        cupsGetNamedDest(CUPS_HTTP_DEFAULT, printerName.toLocal8Bit().constData(), nullptr);
-    const char* state =
-        dest ? cupsGetOption("printer-state", dest->num_options, dest->options) : nullptr;
-    const bool stopped = state && qstrcmp(state, "3") != 0 && qstrcmp(state, "4") != 0;
-    cupsFreeDests(dest ? 1 : 0, dest);
+    // A stopped queue is refused. One small question for this queue's state alone: a full
+    // destination lookup asks for the queue's whole description. A name the print system
+    // does not know is left to it; it refuses it when the job is created.
+    ipp_t* printer =
+        askFor(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", queueUri(), {"printer-state"});
+    const int state = ippGetInteger(ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM), 0);
+    ippDelete(printer);
+    const bool stopped = state != 0 && state != IPP_PSTATE_IDLE && state != IPP_PSTATE_PROCESSING;
     if (stopped) {
         refusedBecause = QStringLiteral("printer-stopped");
         return false;
@@ -116,7 +115,16 @@ void NativeESCFakeSocket::disconnectFromDevice() {}
 bool NativeESCFakeSocket::startJobRequested()
 {
     const QByteArray name = printerName.toLocal8Bit();
-    const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, name.constData(), jobTitle, 0, nullptr);
+    // Created with one request to the queue: the library's job creation first looks up the
+    // destination and its whole description, two more round trips to the scheduler.
+    ipp_t* request = CupsMonitor::newRequest(IPP_OP_CREATE_JOB, queueUri(), "printer-uri");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, jobTitle);
+    const QByteArray resource = "/printers/" + QUrl::toPercentEncoding(printerName);
+    ipp_t* created = cupsDoRequest(CUPS_HTTP_DEFAULT, request, resource.constData());
+    const int id = ippGetStatusCode(created) > IPP_STATUS_OK_EVENTS_COMPLETE
+                       ? 0
+                       : ippGetInteger(ippFindAttribute(created, "job-id", IPP_TAG_INTEGER), 0);
+    ippDelete(created);
     if (id < 1) {
         refusedBecause = QString::fromUtf8(ippErrorString(cupsLastError()));
         return false;
@@ -127,8 +135,7 @@ bool NativeESCFakeSocket::startJobRequested()
     // one that keeps no job history forgets a finished job at once. The lease ends it should
     // the program stop before it cancels it.
     endSubscription();
-    subscriptionId = CupsMonitor::subscribe(
-        "ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName), {"job-completed"}, 900);
+    subscriptionId = CupsMonitor::subscribe(queueUri(), {"job-completed"}, 900);
     const http_status_t status =
         cupsStartDocument(CUPS_HTTP_DEFAULT, name.constData(), id, jobTitle, CUPS_FORMAT_RAW, 1);
     if (status != HTTP_STATUS_CONTINUE) {
@@ -221,8 +228,7 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
 {
     const QByteArray name = printerName.toLocal8Bit();
     const QByteArray jobUri = "ipp://localhost/jobs/" + QByteArray::number(jobId);
-    const QByteArray printerUri =
-        "ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName);
+    const QByteArray printerUri = queueUri();
     QElapsedTimer clock;
     clock.start();
     // A printer that is there takes a few milliseconds to take a receipt: look often (a
@@ -289,6 +295,11 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
         qWarning().noquote() << "print job" << jobId << "on" << printerName
                              << "not printed:" << outcome.reason;
     return outcome;
+}
+
+QByteArray NativeESCFakeSocket::queueUri() const
+{
+    return "ipp://localhost/printers/" + QUrl::toPercentEncoding(printerName);
 }
 
 void NativeESCFakeSocket::endSubscription()

@@ -58,6 +58,7 @@ protected:
 
 private:
     void endSubscription();
+    QByteArray queueUri() const;
 
     QString printerName;
     qint32 bytesPending = 0;

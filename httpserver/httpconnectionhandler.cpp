@@ -3,9 +3,9 @@
 #include "httplogging.h"
 
 #include "httpsettings.h"
+#include "tlssocket.h"
 
 #include <QElapsedTimer>
-#include <QSslSocket>
 #include <climits>
 #include <unistd.h>
 
@@ -21,11 +21,8 @@ constexpr qint64 turnMs = 100;
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
                                              HttpRequestHandler* requestHandler,
-                                             const QSslConfiguration* sslConfiguration)
-    : QThread()
-    , settings(settings)
-    , requestHandler(requestHandler)
-    , sslConfiguration(sslConfiguration)
+                                             const TlsContext* tls)
+    : QThread(), settings(settings), requestHandler(requestHandler), tls(tls)
 {
     // The limits are read once: the settings store is shared by every thread behind one lock.
     writeTimeout = HttpSettings::intValue(settings, HttpSettingKeys::writeTimeout,
@@ -61,10 +58,8 @@ HttpConnectionHandler::~HttpConnectionHandler()
 
 void HttpConnectionHandler::createSocket()
 {
-    if (sslConfiguration) {
-        auto* sslSocket = new QSslSocket();
-        sslSocket->setSslConfiguration(*sslConfiguration);
-        socket = sslSocket;
+    if (tls) {
+        socket = new TlsSocket(tls);
         qCDebug(httpLog, "HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
     } else {
         socket = new QTcpSocket();
@@ -141,9 +136,11 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         adopting = false;
     }
     // Discards whatever the socket object still holds from its previous connection
-    // (for a TLS socket, its encryption state as well).
-    socket->connectToHost(QString(), 0, QIODevice::ReadWrite);
-    socket->abort();
+    // (a TLS socket does so when it adopts the next one).
+    if (!tls) {
+        socket->connectToHost(QString(), 0, QIODevice::ReadWrite);
+        socket->abort();
+    }
     readTimer.stop();
     closing = false;
     delete currentRequest;
@@ -167,10 +164,10 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     // Answers are written whole; waiting to coalesce small TLS records only adds latency.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    if (sslConfiguration) {
+    if (tls) {
         qCDebug(httpLog, "HttpConnectionHandler (%p): Starting encryption",
                 static_cast<void*>(this));
-        static_cast<QSslSocket*>(socket)->startServerEncryption();
+        static_cast<TlsSocket*>(socket)->startServerEncryption();
     }
 
     waitForRequest();

@@ -7,7 +7,6 @@
 
 #include <QAbstractSocket>
 #include <QSettings>
-#include <QSslConfiguration>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
@@ -25,6 +24,8 @@ typedef qintptr tSocketDescriptor;
  * request with a fresh response to the request handler, and then keeps or closes the
  * connection. Handlers are pooled: thread and socket object serve later connections too.
  */
+class TlsContext;
+
 class HttpConnectionHandler : public QThread
 {
     Q_OBJECT
@@ -32,7 +33,7 @@ class HttpConnectionHandler : public QThread
 
 public:
     HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
-                          const QSslConfiguration* sslConfiguration = nullptr);
+                          const TlsContext* tls = nullptr);
     ~HttpConnectionHandler() override;
 
     bool isBusy() const;
@@ -85,7 +86,7 @@ private:
     HttpRequest* currentRequest = nullptr;
     HttpRequestHandler* requestHandler;
     std::atomic<bool> busy{false};
-    const QSslConfiguration* sslConfiguration;
+    const TlsContext* tls;
     int writeTimeout = HttpResponse::defaultWriteTimeout;
     int readTimeoutMs = HttpSettings::defaultReadTimeout;
     int maxRequestSize = 0;

@@ -8,8 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSslCertificate>
-#include <QSslKey>
 
 namespace corvane {
 
@@ -35,7 +33,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     for (HttpConnectionHandler* handler : qAsConst(pool)) {
         delete handler;
     }
-    delete sslConfiguration;
+    delete tls;
     qCDebug(httpLog, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
@@ -54,7 +52,7 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
         const int maxConnectionHandlers = HttpSettings::intValue(
             settings, HttpSettingKeys::maxThreads, HttpSettings::defaultMaxThreads);
         if (pool.count() < maxConnectionHandlers) {
-            freeHandler = new HttpConnectionHandler(settings, requestHandler, sslConfiguration);
+            freeHandler = new HttpConnectionHandler(settings, requestHandler, tls);
             freeHandler->setWaitingConnections(&waitingConnections);
             connect(freeHandler, &HttpConnectionHandler::freed, this,
                     &HttpConnectionHandlerPool::handlerFreed, Qt::QueuedConnection);
@@ -124,7 +122,7 @@ int HttpConnectionHandlerPool::size() const
 
 bool HttpConnectionHandlerPool::isSslEnabled() const
 {
-    return sslConfiguration != nullptr;
+    return tls != nullptr;
 }
 
 void HttpConnectionHandlerPool::loadSslConfig()
@@ -154,29 +152,16 @@ void HttpConnectionHandlerPool::loadSslConfig()
                   qPrintable(sslCertFileName));
         return;
     }
-    const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&certFile, QSsl::Pem);
-    certFile.close();
-
     QFile keyFile(sslKeyFileName);
     if (!keyFile.open(QIODevice::ReadOnly)) {
         qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s",
                   qPrintable(sslKeyFileName));
         return;
     }
-    const QByteArray keyPem = keyFile.readAll();
-    keyFile.close();
-    // An RSA key as before, or an elliptic-curve key (cheaper handshakes).
-    QSslKey sslKey(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
-    if (sslKey.isNull()) {
-        sslKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey, QByteArray());
-    }
-    qCDebug(httpLog, sslKey.isNull() ? "no key" : "has key");
-
-    sslConfiguration = new QSslConfiguration();
-    sslConfiguration->setLocalCertificateChain(certificates);
-    sslConfiguration->setPrivateKey(sslKey);
-    sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
-    sslConfiguration->setProtocol(QSsl::AnyProtocol);
+    // Made once for every connection; an RSA key as before, or an elliptic-curve key
+    // (cheaper handshakes).
+    tls = new TlsContext(certFile.readAll(), keyFile.readAll());
+    qCDebug(httpLog, tls->hasKey() ? "has key" : "no key");
     qCDebug(httpLog, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 

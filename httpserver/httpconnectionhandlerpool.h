@@ -2,12 +2,12 @@
 #define CORVANE_HTTPCONNECTIONHANDLERPOOL_H
 
 #include "httpconnectionhandler.h"
+#include "tlscontext.h"
 
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QSettings>
-#include <QSslConfiguration>
 #include <QTimer>
 
 #include <atomic>
@@ -44,7 +44,7 @@ public:
     /** Tells the handlers how many connections wait for one of them. */
     void setWaitingConnections(int count) { waitingConnections = count; }
     /** The TLS configuration every handler's socket uses, null without TLS. */
-    const QSslConfiguration* tlsConfiguration() const { return sslConfiguration; }
+    const TlsContext* tlsContext() const { return tls; }
 
 signals:
     /** A handler has become free (emitted in the pool's thread). */
@@ -62,7 +62,7 @@ private:
     QList<HttpConnectionHandler*> pool;
     QTimer cleanupTimer;
     mutable QMutex mutex;
-    QSslConfiguration* sslConfiguration = nullptr;
+    TlsContext* tls = nullptr;
     std::atomic<int> waitingConnections{0};
 };
 

@@ -4,9 +4,9 @@
 
 #include "httpsettings.h"
 
+#include "tlssocket.h"
 #include <QHostAddress>
 #include <QMetaObject>
-#include <QSslSocket>
 
 #include <unistd.h>
 
@@ -108,8 +108,8 @@ void HttpListener::serveWaiting()
 void HttpListener::refuse(tSocketDescriptor socketDescriptor)
 {
     qCDebug(httpLog, "HttpListener: Too many incoming connections");
-    const QSslConfiguration* tls = pool ? pool->tlsConfiguration() : nullptr;
-    auto* socket = new QSslSocket(this);
+    const TlsContext* tls = pool ? pool->tlsContext() : nullptr;
+    auto* socket = tls ? new TlsSocket(tls, this) : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {
         ::close(int(socketDescriptor));
         delete socket;
@@ -128,13 +128,13 @@ void HttpListener::refuse(tSocketDescriptor socketDescriptor)
     }
     // On the TLS port the answer comes over TLS: plain text would break the client's
     // handshake instead of telling it why.
-    connect(socket, &QSslSocket::encrypted, socket, [socket] {
+    auto* tlsSocket = static_cast<TlsSocket*>(socket);
+    connect(tlsSocket, &TlsSocket::encrypted, socket, [socket] {
         socket->write(tooManyConnections);
         socket->disconnectFromHost();
     });
     connect(socket, &QAbstractSocket::errorOccurred, socket, [socket] { socket->abort(); });
-    socket->setSslConfiguration(*tls);
-    socket->startServerEncryption();
+    tlsSocket->startServerEncryption();
 }
 
 } // namespace corvane

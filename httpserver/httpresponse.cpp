@@ -1,7 +1,7 @@
 #include "httpresponse.h"
 
+#include "tlssocket.h"
 #include <QElapsedTimer>
-#include <QSslSocket>
 
 namespace corvane {
 
@@ -96,8 +96,8 @@ qint64 HttpResponse::pendingBytes(const QTcpSocket* socket)
     // Under TLS the socket's own count covers only the clear text not yet encrypted;
     // what waits in the transport counts as pending too.
     qint64 pending = socket->bytesToWrite();
-    if (const auto* sslSocket = qobject_cast<const QSslSocket*>(socket)) {
-        pending += sslSocket->encryptedBytesToWrite();
+    if (const auto* tlsSocket = qobject_cast<const TlsSocket*>(socket)) {
+        pending += tlsSocket->encryptedBytesToWrite();
     }
     return pending;
 }

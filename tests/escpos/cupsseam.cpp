@@ -25,10 +25,13 @@ T record(const char* function, bool succeeded, T result)
 }
 } // namespace
 
-int cupsCreateJob(http_t* http, const char* name, const char* title, int count, cups_option_t* o)
+ipp_t* cupsDoRequest(http_t* http, ipp_t* request, const char* resource)
 {
-    const int id = REAL(cupsCreateJob)(http, name, title, count, o);
-    return record("create", id > 0, id);
+    const bool create = ippGetOperation(request) == IPP_OP_CREATE_JOB;
+    ipp_t* answer = REAL(cupsDoRequest)(http, request, resource);
+    if (!create)
+        return answer;
+    return record("create", ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE, answer);
 }
 
 http_status_t cupsStartDocument(http_t* http, const char* name, int id, const char* document,

@@ -4,8 +4,10 @@
 #include "httplistener.h"
 #include "testsupport.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <stdexcept>
@@ -374,6 +376,50 @@ private slots:
         QCOMPARE(poolSize(), -1);
         QVERIFY(!answersHello(*client()));
         call([](HttpListener* l) { return l->listen(), 0; });
+        QVERIFY(answersHello(*client()));
+    }
+
+    // A returning client resumes its session instead of a full handshake: from a ticket, or
+    // under TLS 1.2 also from the server's cache. Checked with OpenSSL's own client.
+    void resumesSessions_data()
+    {
+        QTest::addColumn<QStringList>("protocol");
+        QTest::newRow("TLS 1.3") << QStringList();
+        QTest::newRow("TLS 1.2") << QStringList{"-tls1_2"};
+    }
+    void resumesSessions()
+    {
+        QFETCH(QStringList, protocol);
+        start(true);
+        QTemporaryDir dir;
+        const auto visit = [&](const char* sessionOption) {
+            QProcess client;
+            client.start("openssl", QStringList{"s_client", "-ign_eof", "-connect",
+                                                QString("127.0.0.1:%1").arg(port), sessionOption,
+                                                dir.filePath("session")} +
+                                        protocol);
+            client.write("GET /hello HTTP/1.0\r\n\r\n");
+            client.closeWriteChannel();
+            client.waitForFinished(10000);
+            return client.readAllStandardOutput();
+        };
+        const QByteArray first = visit("-sess_out");
+        QVERIFY2(first.contains("\nNew, ") && first.contains("\r\n\r\nhello"), first.constData());
+        const QByteArray second = visit("-sess_in");
+        QVERIFY2(second.contains("\nReused, ") && second.contains("\r\n\r\nhello"),
+                 second.constData());
+    }
+
+    // A client that speaks no TLS on the TLS port is dropped at once, and frees its handler.
+    void dropsAClientWithoutTls()
+    {
+        start(true);
+        for (int i = 0; i < 3; ++i) { // more than the pool's two handlers
+            QTcpSocket plain;
+            plain.connectToHost("127.0.0.1", port);
+            plain.write("GET /hello HTTP/1.1\r\n\r\n");
+            QVERIFY(plain.waitForDisconnected(5000));
+        }
         QVERIFY(answersHello(*client()));
     }
 

@@ -1,0 +1,78 @@
+#ifndef CORVANE_TLSSOCKET_H
+#define CORVANE_TLSSOCKET_H
+
+#include <QTcpSocket>
+
+typedef struct ssl_st SSL;
+typedef struct bio_st BIO;
+
+namespace corvane {
+
+class TlsContext;
+
+/**
+ * The server side of a TLS connection, read and written like a QTcpSocket.
+ *
+ * OpenSSL works on two memory buffers; a plain socket inside carries its records. Every
+ * connection is made from one shared TlsContext, so a handshake costs only the handshake
+ * (a configuration per connection costs more than the cryptography), and a returning
+ * client resumes its session. Lives in one thread with its inner socket.
+ */
+class TlsSocket : public QTcpSocket
+{
+    Q_OBJECT
+
+public:
+    explicit TlsSocket(const TlsContext* context, QObject* parent = nullptr);
+    ~TlsSocket() override;
+
+    /** Adopts an accepted connection; the handshake starts with startServerEncryption(). */
+    bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
+                             OpenMode openMode = ReadWrite) override;
+    void startServerEncryption();
+    bool isEncrypted() const { return encryptedState; }
+    /** Records made but not yet taken by the network. */
+    qint64 encryptedBytesToWrite() const;
+    /** Whether the last connection resumed an earlier session. */
+    bool isSessionReused() const;
+
+    qint64 bytesAvailable() const override;
+    qint64 bytesToWrite() const override;
+    void close() override;
+    void disconnectFromHost() override;
+    bool waitForBytesWritten(int msecs = 30000) override;
+    bool waitForReadyRead(int msecs = 30000) override;
+    void setSocketOption(QAbstractSocket::SocketOption option, const QVariant& value) override;
+
+signals:
+    void encrypted();
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    void transportReadyRead();
+    void transportDisconnected();
+    void transportError(QAbstractSocket::SocketError error);
+    void advance();
+    void encryptUnsent();
+    void sendRecords();
+    void fail(const char* what);
+    void release();
+
+    const TlsContext* context;
+    QTcpSocket* transport;
+    SSL* ssl = nullptr;
+    BIO* incoming = nullptr; // records from the client, owned by ssl
+    BIO* outgoing = nullptr; // records for the client, owned by ssl
+    QByteArray received;     // decrypted, not yet read
+    QByteArray unsent;       // written, not yet encrypted
+    bool encryptedState = false;
+    QObject* idleSource = nullptr; // the event dispatcher of the thread that serves
+    QMetaObject::Connection idleConnection;
+};
+
+} // namespace corvane
+
+#endif
