@@ -410,15 +410,33 @@ private slots:
                  second.constData());
     }
 
-    // A client that speaks no TLS on the TLS port is dropped at once, and frees its handler.
-    void dropsAClientWithoutTls()
+    // A client that leaves frees its handler, and leaves nothing behind for the next client:
+    // one that speaks no TLS on the TLS port, one that closes its session mid-request.
+    void freesTheHandlerOfAClientThatLeaves_data()
     {
+        QTest::addColumn<bool>("withTls");
+        QTest::newRow("no TLS") << false;
+        QTest::newRow("session closed mid-request") << true;
+    }
+    void freesTheHandlerOfAClientThatLeaves()
+    {
+        QFETCH(bool, withTls);
         start(true);
         for (int i = 0; i < 3; ++i) { // more than the pool's two handlers
-            QTcpSocket plain;
-            plain.connectToHost("127.0.0.1", port);
-            plain.write("GET /hello HTTP/1.1\r\n\r\n");
-            QVERIFY(plain.waitForDisconnected(5000));
+            QSslSocket leaving;
+            leaving.setPeerVerifyMode(QSslSocket::VerifyNone);
+            if (withTls) {
+                leaving.connectToHostEncrypted("127.0.0.1", port);
+                QVERIFY(leaving.waitForEncrypted(5000));
+            } else {
+                leaving.connectToHost("127.0.0.1", port);
+            }
+            leaving.write("GET /hello HTTP/1.1\r\nX-Half: ");
+            QVERIFY(leaving.waitForBytesWritten(5000));
+            if (withTls)
+                leaving.disconnectFromHost(); // with the session's closing alert
+            QVERIFY(leaving.state() == QAbstractSocket::UnconnectedState ||
+                    leaving.waitForDisconnected(5000));
         }
         QVERIFY(answersHello(*client()));
     }
