@@ -69,6 +69,12 @@ public:
     }
 
     QByteArray readFor(int ms) { return read(INT_MAX, ms); } // all that arrives within ms
+    // Whether nobody holds the slave open any more: the code under test let its port go.
+    bool hungUp() const
+    {
+        pollfd pfd{m_master, 0, 0};
+        return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLHUP);
+    }
 
 private:
     int m_master = -1;

@@ -264,13 +264,16 @@ private slots:
     }
 
     // Serial time-outs resend the frame three times, then report the time-out before the end;
-    // a read error resends nothing and leaves the transaction to its time limit.
+    // a read error or a vanished device (unplugged) resends nothing, lets the port go (left
+    // open, it would report the error again at once, for ever) and leaves the transaction to
+    // its time limit.
     void serialErrors_data()
     {
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("resends");
         QTest::newRow("time-out") << int(QSerialPort::TimeoutError) << 3;
         QTest::newRow("read error") << int(QSerialPort::ReadError) << 0;
+        QTest::newRow("device gone") << int(QSerialPort::ResourceError) << 0;
     }
 
     void serialErrors()
@@ -287,11 +290,13 @@ private slots:
                 QCOMPARE(rig.pty.read(frameOf(1, purchaseOf(1)).size()), frameOf(1, purchaseOf(1)));
         }
         if (resends == 0) {
+            QTRY_VERIFY(rig.pty.hungUp());
             QCOMPARE(rig.pty.readFor(300), QByteArray());
             QCOMPARE(rig.of("inTransaction"), QStringList{"true"});
             return;
         }
         QTRY_COMPARE(rig.of("inTransaction"), QStringList({"true", "false"}));
+        QVERIFY(!rig.pty.hungUp());
         QCOMPARE(rig.events.mid(rig.events.size() - 2),
                  QStringList({"transaction:" + timeout, "inTransaction:false"}));
     }
