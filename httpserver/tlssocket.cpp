@@ -82,11 +82,6 @@ qint64 TlsSocket::encryptedBytesToWrite() const
     return transport->bytesToWrite();
 }
 
-bool TlsSocket::isSessionReused() const
-{
-    return ssl && SSL_session_reused(ssl) == 1;
-}
-
 qint64 TlsSocket::bytesAvailable() const
 {
     return received.size() + QIODevice::bytesAvailable();

@@ -30,11 +30,8 @@ public:
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
                              OpenMode openMode = ReadWrite) override;
     void startServerEncryption();
-    bool isEncrypted() const { return encryptedState; }
     /** Records made but not yet taken by the network. */
     qint64 encryptedBytesToWrite() const;
-    /** Whether the last connection resumed an earlier session. */
-    bool isSessionReused() const;
 
     qint64 bytesAvailable() const override;
     qint64 bytesToWrite() const override;
