@@ -120,19 +120,21 @@ qint64 HttpConnectionHandler::waitingSinceMs() const
     return reserved.load() ? 0 : waitingSince.load();
 }
 
-void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
+void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor, SSL* session)
 {
     qCDebug(httpLog, "HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     busy = true;
     reserved = false;
 
-    // A connection that was still waiting for a request gives way to this one; cutting it
-    // must not mark the handler free.
+    // A connection that was still waiting for a request gives way to this one: parked if it
+    // has sent nothing of its next request, cut if it has. Neither marks the handler free.
     if (socket->state() != QAbstractSocket::UnconnectedState) {
-        qCDebug(httpLog, "HttpConnectionHandler (%p): cutting a waiting connection for a new one",
-                static_cast<void*>(this));
         adopting = true;
-        socket->abort();
+        if (!park()) {
+            qCDebug(httpLog, "HttpConnectionHandler (%p): cutting a waiting connection",
+                    static_cast<void*>(this));
+            socket->abort();
+        }
         adopting = false;
     }
     // Discards whatever the socket object still holds from its previous connection
@@ -146,8 +148,11 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     delete currentRequest;
     currentRequest = nullptr;
 
-    if (!socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
-                                     QIODevice::ReadWrite)) {
+    const bool adopted =
+        session ? static_cast<TlsSocket*>(socket)->adoptSession(socketDescriptor, session)
+                : socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
+                                              QIODevice::ReadWrite);
+    if (!adopted) {
         qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s",
                   static_cast<void*>(this), qPrintable(socket->errorString()));
         // No connection exists that could end and free the handler, so it is free again
@@ -164,7 +169,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     // Answers are written whole; waiting to coalesce small TLS records only adds latency.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    if (tls) {
+    if (tls && !session) {
         qCDebug(httpLog, "HttpConnectionHandler (%p): Starting encryption",
                 static_cast<void*>(this));
         static_cast<TlsSocket*>(socket)->startServerEncryption();
@@ -228,6 +233,32 @@ void HttpConnectionHandler::closeConnection()
     } else {
         socket->disconnectFromHost();
     }
+}
+
+bool HttpConnectionHandler::park()
+{
+    // Only between requests: a request begun stays with the handler that reads it.
+    if (currentRequest || closing || socket->state() != QAbstractSocket::ConnectedState) {
+        return false;
+    }
+    SSL* session = nullptr;
+    qintptr descriptor = -1;
+    if (tls) {
+        descriptor = static_cast<TlsSocket*>(socket)->takeSession(&session);
+    } else if (!socket->bytesAvailable() && !socket->bytesToWrite()) {
+        descriptor = ::dup(int(socket->socketDescriptor()));
+    }
+    if (descriptor < 0) {
+        return false;
+    }
+    qCDebug(httpLog, "HttpConnectionHandler (%p): parking a waiting connection",
+            static_cast<void*>(this));
+    readTimer.stop();
+    waitingSince = 0;
+    emit parked(descriptor, session);
+    // The duplicate keeps the connection open; this frees the handler (unless it adopts).
+    socket->abort();
+    return true;
 }
 
 void HttpConnectionHandler::read()
@@ -298,13 +329,10 @@ void HttpConnectionHandler::serveAvailableRequests()
         response.setWriteTimeout(writeTimeout);
 
         // The client asked to close (or speaks HTTP/1.0: this also keeps the response out of
-        // chunked mode, its end is the connection's end); or others wait for a handler and
-        // this connection has had its turn, so its client comes back behind them.
+        // chunked mode, its end is the connection's end).
         bool closeAfterResponse =
             qstricmp(currentRequest->getHeader("Connection").constData(), connectionClose) == 0 ||
-            qstricmp(currentRequest->getVersion().constData(), "HTTP/1.0") == 0 ||
-            (waitingConnections && waitingConnections->load() > 0 &&
-             monotonicMs() - connectedSinceMs >= turnMs);
+            qstricmp(currentRequest->getVersion().constData(), "HTTP/1.0") == 0;
         if (closeAfterResponse) {
             response.setHeader("Connection", connectionClose);
         }
@@ -342,6 +370,12 @@ void HttpConnectionHandler::serveAvailableRequests()
         if (socket->state() == QAbstractSocket::ConnectedState) {
             waitForRequest();
         }
+    }
+    // Others wait for a handler and this connection has had its turn: it waits for its next
+    // request without holding the thread, and takes its turn again behind them.
+    if (waitingConnections && waitingConnections->load() > 0 &&
+        monotonicMs() - connectedSinceMs >= turnMs) {
+        park();
     }
 }
 

@@ -4,6 +4,7 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpsettings.h"
+#include "tlssocket.h"
 
 #include <QAbstractSocket>
 #include <QSettings>
@@ -54,17 +55,24 @@ public:
     static qint64 monotonicMs();
     /**
      * The number of connections that wait for a handler (kept by the pool). While any wait,
-     * a keep-alive connection is closed after its current answer, so that it takes its turn
-     * again behind them instead of holding the handler.
+     * a keep-alive connection that has had its turn is parked after its current answer, so
+     * that it takes its turn again behind them instead of holding the handler.
      */
     void setWaitingConnections(const std::atomic<int>* count) { waitingConnections = count; }
 
 signals:
     /** The handler has become free for a new connection. */
     void freed();
+    /**
+     * The connection waits for its next request without this handler: the descriptor (a
+     * duplicate, now the receiver's) and its TLS session (null without TLS). Emitted before
+     * the handler frees.
+     */
+    void parked(tSocketDescriptor socketDescriptor, SSL* session);
 
 public slots:
-    void handleConnection(tSocketDescriptor socketDescriptor);
+    /** Serves a new connection, or one that was parked with its TLS session. */
+    void handleConnection(tSocketDescriptor socketDescriptor, SSL* session = nullptr);
 
 private slots:
     void readTimeout();
@@ -76,6 +84,7 @@ private:
     void run() override;
     void createSocket();
     void closeConnection();
+    bool park();
     void serveAvailableRequests();
     void waitForRequest();
     static QByteArray refusal(int httpStatus);

@@ -54,6 +54,8 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
         if (pool.count() < maxConnectionHandlers) {
             freeHandler = new HttpConnectionHandler(settings, requestHandler, tls);
             freeHandler->setWaitingConnections(&waitingConnections);
+            connect(freeHandler, &HttpConnectionHandler::parked, this,
+                    &HttpConnectionHandlerPool::connectionParked, Qt::QueuedConnection);
             connect(freeHandler, &HttpConnectionHandler::freed, this,
                     &HttpConnectionHandlerPool::handlerFreed, Qt::QueuedConnection);
             freeHandler->setBusy();

@@ -49,6 +49,8 @@ public:
 signals:
     /** A handler has become free (emitted in the pool's thread). */
     void handlerFreed();
+    /** A handler has parked its connection (emitted in the pool's thread). */
+    void connectionParked(tSocketDescriptor socketDescriptor, SSL* session);
 
 private slots:
     void cleanup();

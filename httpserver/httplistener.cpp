@@ -29,6 +29,9 @@ HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandl
     : QTcpServer(parent), settings(settings), requestHandler(requestHandler)
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    qRegisterMetaType<SSL*>(); // travels with a parked connection
+    readTimeoutMs = HttpSettings::intValue(settings, HttpSettingKeys::readTimeout,
+                                           HttpSettings::defaultReadTimeout);
     waitingTimer.setInterval(waitingPollMs);
     connect(&waitingTimer, &QTimer::timeout, this, &HttpListener::serveWaiting);
     listen();
@@ -47,6 +50,7 @@ void HttpListener::listen()
         // Waiting connections take a handler as soon as one frees; the timer only catches
         // those that give way after their grace.
         connect(pool, &HttpConnectionHandlerPool::handlerFreed, this, &HttpListener::serveWaiting);
+        connect(pool, &HttpConnectionHandlerPool::connectionParked, this, &HttpListener::park);
     }
     const QString host = HttpSettings::value(settings, HttpSettingKeys::host).toString();
     const quint16 port = quint16(HttpSettings::value(settings, HttpSettingKeys::port).toInt());
@@ -63,9 +67,14 @@ void HttpListener::close()
     QTcpServer::close();
     waitingTimer.stop();
     for (const Waiting& connection : qAsConst(waiting)) {
-        ::close(int(connection.descriptor));
+        discard(connection);
     }
     waiting.clear();
+    for (auto it = parked.constBegin(); it != parked.constEnd(); ++it) {
+        discard({it.key()->socket(), 0, it.value()});
+        delete it.key();
+    }
+    parked.clear();
     qCDebug(httpLog, "HttpListener: closed");
     delete pool;
     pool = nullptr;
@@ -73,8 +82,45 @@ void HttpListener::close()
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
-    waiting.append({socketDescriptor, HttpConnectionHandler::monotonicMs()});
+    waiting.append({socketDescriptor, HttpConnectionHandler::monotonicMs(), nullptr});
     serveWaiting();
+}
+
+void HttpListener::park(tSocketDescriptor socketDescriptor, SSL* session)
+{
+    if (!pool) { // closed meanwhile
+        discard({socketDescriptor, 0, session});
+        return;
+    }
+    auto* notifier = new QSocketNotifier(socketDescriptor, QSocketNotifier::Read, this);
+    parked.insert(notifier, session);
+    // Readable: the next request, or the client's close, which a handler then sees.
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, notifier] { unpark(notifier, true); });
+    QTimer::singleShot(readTimeoutMs, notifier, [this, notifier] { unpark(notifier, false); });
+}
+
+void HttpListener::unpark(QSocketNotifier* notifier, bool ready)
+{
+    if (!parked.contains(notifier)) {
+        return;
+    }
+    const Waiting connection{notifier->socket(), HttpConnectionHandler::monotonicMs(),
+                             parked.take(notifier)};
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    if (!ready) {
+        discard(connection);
+        return;
+    }
+    waiting.append(connection);
+    serveWaiting();
+}
+
+void HttpListener::discard(const Waiting& connection)
+{
+    ::close(int(connection.descriptor));
+    TlsSocket::freeSession(connection.session);
 }
 
 void HttpListener::serveWaiting()
@@ -85,15 +131,18 @@ void HttpListener::serveWaiting()
             break;
         }
         // The descriptor is adopted in the handler's own thread.
-        QMetaObject::invokeMethod(freeHandler, "handleConnection", Qt::QueuedConnection,
-                                  Q_ARG(tSocketDescriptor, waiting.takeFirst().descriptor));
+        const Waiting next = waiting.takeFirst();
+        QMetaObject::invokeMethod(
+            freeHandler,
+            [freeHandler, next] { freeHandler->handleConnection(next.descriptor, next.session); },
+            Qt::QueuedConnection);
     }
     while (waiting.size() > maxWaiting) {
-        refuse(waiting.takeLast().descriptor);
+        refuse(waiting.takeLast());
     }
     const qint64 expired = HttpConnectionHandler::monotonicMs() - maxWaitMs;
     while (!waiting.isEmpty() && waiting.constFirst().sinceMs <= expired) {
-        refuse(waiting.takeFirst().descriptor);
+        refuse(waiting.takeFirst());
     }
     if (pool) {
         pool->setWaitingConnections(waiting.size());
@@ -105,13 +154,16 @@ void HttpListener::serveWaiting()
     }
 }
 
-void HttpListener::refuse(tSocketDescriptor socketDescriptor)
+void HttpListener::refuse(const Waiting& connection)
 {
     qCDebug(httpLog, "HttpListener: Too many incoming connections");
     const TlsContext* tls = pool ? pool->tlsContext() : nullptr;
     auto* socket = tls ? new TlsSocket(tls, this) : new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(socketDescriptor)) {
-        ::close(int(socketDescriptor));
+    const bool adopted = connection.session ? static_cast<TlsSocket*>(socket)->adoptSession(
+                                                  connection.descriptor, connection.session)
+                                            : socket->setSocketDescriptor(connection.descriptor);
+    if (!adopted) {
+        ::close(int(connection.descriptor));
         delete socket;
         return;
     }
@@ -121,7 +173,7 @@ void HttpListener::refuse(tSocketDescriptor socketDescriptor)
         socket->abort();
         socket->deleteLater();
     });
-    if (!tls) {
+    if (!tls || connection.session) {
         socket->write(tooManyConnections);
         socket->disconnectFromHost();
         return;

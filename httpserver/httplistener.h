@@ -5,8 +5,10 @@
 #include "httpconnectionhandlerpool.h"
 #include "httprequesthandler.h"
 
+#include <QHash>
 #include <QList>
 #include <QSettings>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -19,6 +21,12 @@ namespace corvane {
  * client has sat without a complete request to give way); one that waits too long, or
  * finds too many ahead of it, is answered 503 by the listener itself, over TLS when the
  * server uses TLS.
+ *
+ * While connections wait, a handler's keep-alive connection that has had its turn, or
+ * that sits between requests when a newcomer needs its handler, is parked here: the
+ * listener watches its descriptor (and keeps its TLS session) and queues it again when
+ * its next request comes, or closes it after the read timeout. So every connection is
+ * kept open, and the threads serve requests rather than wait for them.
  *
  * Settings read from the given object (its current group): host, port, minThreads,
  * maxThreads, cleanupInterval, sslKeyFile, sslCertFile, readTimeout, writeTimeout,
@@ -50,13 +58,20 @@ private:
     {
         tSocketDescriptor descriptor;
         qint64 sinceMs;
+        SSL* session; // of a connection that was parked on the TLS port, else null
     };
     /** Hands waiting connections to handlers as they free; refuses those over the limits. */
     void serveWaiting();
     /** Answers 503 on the connection and closes it. */
-    void refuse(tSocketDescriptor socketDescriptor);
+    void refuse(const Waiting& connection);
+    /** Watches a parked connection until its next request comes or it sits too long. */
+    void park(tSocketDescriptor socketDescriptor, SSL* session);
+    void unpark(QSocketNotifier* notifier, bool ready);
+    static void discard(const Waiting& connection);
 
     QList<Waiting> waiting;
+    QHash<QSocketNotifier*, SSL*> parked;
+    int readTimeoutMs;
     QTimer waitingTimer;
     QSettings* settings;
     HttpRequestHandler* requestHandler;

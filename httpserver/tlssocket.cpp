@@ -10,6 +10,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <unistd.h>
+
 namespace corvane {
 
 namespace {
@@ -75,6 +77,43 @@ void TlsSocket::startServerEncryption()
     SSL_set_accept_state(ssl);
     // The client speaks first; it may have done so already.
     transportReadyRead();
+}
+
+bool TlsSocket::adoptSession(qintptr socketDescriptor, SSL* session)
+{
+    if (!setSocketDescriptor(socketDescriptor)) {
+        freeSession(session);
+        return false;
+    }
+    ssl = session;
+    incoming = SSL_get_rbio(ssl);
+    outgoing = SSL_get_wbio(ssl);
+    encryptedState = true;
+    // The client's next request is already waiting in the kernel; the inner socket reports it
+    // from the event loop.
+    return true;
+}
+
+qintptr TlsSocket::takeSession(SSL** session)
+{
+    encryptUnsent();
+    if (!encryptedState || state() != ConnectedState || !received.isEmpty() ||
+        QIODevice::bytesAvailable() || transport->bytesAvailable() || transport->bytesToWrite() ||
+        BIO_ctrl_pending(incoming) || SSL_pending(ssl))
+        return -1;
+    const qintptr descriptor = ::dup(int(transport->socketDescriptor()));
+    if (descriptor < 0)
+        return -1;
+    *session = ssl;
+    ssl = nullptr;
+    incoming = outgoing = nullptr;
+    encryptedState = false;
+    return descriptor;
+}
+
+void TlsSocket::freeSession(SSL* session)
+{
+    SSL_free(session);
 }
 
 qint64 TlsSocket::encryptedBytesToWrite() const

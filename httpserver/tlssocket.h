@@ -30,6 +30,19 @@ public:
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
                              OpenMode openMode = ReadWrite) override;
     void startServerEncryption();
+    /**
+     * Adopts a connection set aside by takeSession(), its session already established; what
+     * the client has sent meanwhile is read as usual.
+     */
+    bool adoptSession(qintptr socketDescriptor, SSL* session);
+    /**
+     * Between requests, with nothing buffered either way: hands over the session and a
+     * duplicate of the connection's descriptor, so that the connection outlives this socket
+     * (which is then aborted by the caller). -1 when anything is still buffered.
+     */
+    qintptr takeSession(SSL** session);
+    /** Frees a session that was taken and will not be adopted. */
+    static void freeSession(SSL* session);
     /** Records made but not yet taken by the network. */
     qint64 encryptedBytesToWrite() const;
 
@@ -71,5 +84,8 @@ private:
 };
 
 } // namespace corvane
+
+Q_DECLARE_OPAQUE_POINTER(SSL*)
+Q_DECLARE_METATYPE(SSL*)
 
 #endif
