@@ -18,6 +18,12 @@
 
 int main(int argc, char* argv[])
 {
+    // Threads other than the main one run Qt's own event loop instead of GLib's: GLib wakes
+    // its loop each time a socket's write watch is switched on or off, twice per HTTP answer.
+    // The main thread keeps GLib's loop for the desktop's sake.
+    if (qEnvironmentVariableIsEmpty("QT_NO_THREADED_GLIB")) {
+        qputenv("QT_NO_THREADED_GLIB", "1");
+    }
     const QString name = AppConfig::applicationName();
     QCoreApplication::setOrganizationName(AppConfig::organizationName());
     QCoreApplication::setOrganizationDomain(AppConfig::organizationDomain());
