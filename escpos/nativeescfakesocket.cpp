@@ -15,6 +15,8 @@
 namespace {
 // The job and document title the print system shows for every job of the connector.
 const char jobTitle[] = "PRN COMMNAD";
+// How often a running job's record is read while its end event is looked for.
+constexpr qint64 recordPauseMs = 50;
 
 // One IPP request for a few attributes of a job or queue; null when the print system did
 // not answer it. The caller frees the answer.
@@ -233,16 +235,20 @@ NativeESCFakeSocket::Outcome NativeESCFakeSocket::waitForOutcome(int timeoutMs)
     clock.start();
     // A printer that is there takes a few milliseconds to take a receipt: look often (a
     // question to the local scheduler costs a fraction of a millisecond) in the first second,
-    // then less often while a slow one works.
-    int pause = 1;
+    // then less often while a slow one works. The first look and the job's record wait a
+    // little: the scheduler that starts the job answers every question first.
+    int pause = 4;
     int lateEnds = 0;
+    qint64 recordDue = subscriptionId > 0 ? recordPauseMs : 0;
     Outcome outcome;
     for (;;) {
         // The job's end comes from its event: a scheduler that keeps no job history forgets
         // a finished job at once, printed or not. While it runs, its record tells how.
         int state = 0;
         QString reasons;
-        if (!(subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons))) {
+        const bool ended = subscriptionId > 0 && jobEnded(subscriptionId, jobId, &state, &reasons);
+        if (!ended && clock.elapsed() >= recordDue) {
+            recordDue = clock.elapsed() + (subscriptionId > 0 ? recordPauseMs : 0);
             ipp_t* job = askFor(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", jobUri,
                                 {"job-state", "job-state-reasons"});
             state = ippGetInteger(ippFindAttribute(job, "job-state", IPP_TAG_ENUM), 0);
