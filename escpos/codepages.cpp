@@ -6,7 +6,7 @@
 
 CodePages::CodePages(QObject* parent) : QObject(parent) {}
 
-QByteArray CodePages::findChar(QChar c, bool alternative)
+const QByteArray& CodePages::findChar(QChar c, bool alternative)
 {
     // A receipt looks up every character: the pages are searched once for every character
     // they hold, and the answers kept, Latin-1 (nearly every character of a receipt) in a flat
@@ -38,7 +38,10 @@ QByteArray CodePages::findChar(QChar c, bool alternative)
     }();
     static const QByteArray none(2, '\0');
     const Answers& table = answers[alternative ? 1 : 0];
-    const QByteArray& pairs =
-        c.unicode() < 256 ? table.latin1[c.unicode()] : table.others.value(c.unicode());
-    return pairs.isEmpty() ? none : pairs;
+    if (c.unicode() < 256) {
+        const QByteArray& pairs = table.latin1[c.unicode()];
+        return pairs.isEmpty() ? none : pairs;
+    }
+    const auto found = table.others.constFind(c.unicode());
+    return found == table.others.constEnd() ? none : *found;
 }

@@ -23,7 +23,7 @@ public:
     // Pairs of (page number, byte) for every searched page that holds c, in ascending page
     // order; 00 00 when none does. Page 16 (WPC1252) is searched unless alternative is set,
     // page 19 (PC858) only when it is.
-    static QByteArray findChar(QChar c, bool alternative);
+    static const QByteArray& findChar(QChar c, bool alternative);
 };
 
 #endif // CODEPAGES_H

@@ -85,7 +85,7 @@ QByteArray ESCTools::characterSetParser(const QString& text, bool alternative)
     const char select1 = EscPos::selectCodePage.at(1);
     put({select0, select1, 0});
     for (const QChar c : text) {
-        const QByteArray r = CodePages::findChar(c, alternative);
+        const QByteArray& r = CodePages::findChar(c, alternative);
         if (r.at(0) == 0)
             put({r.at(1)});
         else
