@@ -108,6 +108,7 @@ private slots:
         row("right, 58 mm", "1b6102 1b2180 2020 0a", 30, {360, 23, 24, 1}, 0, 384);
         row("double width and height share the baseline", "1b21b0 20 1b2180 20 0a", 48,
             {0, 47, 36, 1});
+        row("enlarged by GS !", "1b2180 1d2111 20 0a", 48, {0, 47, 24, 1});
         row("line spacing", "1b3350 1b2180 200a 200a 1b32 200a", 190, {0, 23, 12, 161});
         row("49 characters wrap", "1b2180" + QByteArray(49, ' ').toHex(), 60, {0, 23, 576, 31});
         row("24-dot band", "1b3300 1b2a210200 ffffff ffffff 1b6400", 24, {0, 0, 2, 24});
