@@ -53,9 +53,8 @@ http_status_t cupsWriteRequestData(http_t* http, const char* buffer, size_t leng
 
 ipp_status_t cupsFinishDocument(http_t* http, const char* name)
 {
-    const ipp_status_t status = REAL(cupsFinishDocument)(http, name); // finished even if failing
-    return CupsSeam::failFinish ? record("finish", false, IPP_STATUS_ERROR_INTERNAL)
-                                : record("finish", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
+    const ipp_status_t status = REAL(cupsFinishDocument)(http, name);
+    return record("finish", status <= IPP_STATUS_OK_EVENTS_COMPLETE, status);
 }
 
 ipp_status_t cupsCancelJob2(http_t* http, const char* name, int id, int purge)

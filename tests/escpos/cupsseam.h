@@ -8,14 +8,13 @@
 // produce on demand.
 namespace CupsSeam {
 inline QStringList calls; // "create", "start", "write", "finish", "cancel"; failed ones end in "!"
-inline int refuseWrite = 0;     // the n-th write from now (1-based) is refused, nothing sent
-inline bool failStart = false;  // cupsStartDocument refuses, nothing is started
-inline bool failFinish = false; // cupsFinishDocument finishes the document, then reports an error
+inline int refuseWrite = 0;    // the n-th write from now (1-based) is refused, nothing sent
+inline bool failStart = false; // cupsStartDocument refuses, nothing is started
 inline void reset()
 {
     calls.clear();
     refuseWrite = 0;
-    failStart = failFinish = false;
+    failStart = false;
 }
 } // namespace CupsSeam
 

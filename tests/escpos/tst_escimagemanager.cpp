@@ -72,15 +72,10 @@ private slots:
         QTest::addColumn<int>("printMode");
         QTest::addColumn<QByteArray>("expected");
         const QImage dot = filled(1, 1, Qt::black);
-        QTest::newRow("scaled up to 2x1, 8-dot")
-            << dot << QSize(2, 1) << false << 0
-            << QByteArray("1d5000001b3300 1b2a000200 00 80 1b6400");
         QTest::newRow("print mode 2: nothing") << dot << QSize(2, 1) << true << 2 << QByteArray();
         QTest::newRow("transparent black prints as the white below")
             << filled(3, 8, QColor(0, 0, 0, 0)) << QSize(3, 8) << false << 0
             << QByteArray("1d5000001b3300 1b2a000300 000000 1b6400");
-        QTest::newRow("null image: preamble")
-            << QImage() << QSize() << true << 0 << QByteArray("1d5000001b3300");
         // ESC * cannot describe a band wider than 65535 dots: print nothing rather than garbage.
         QTest::newRow("too wide for ESC *")
             << dot << QSize(65536, 1) << false << 1

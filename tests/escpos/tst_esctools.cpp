@@ -1,6 +1,5 @@
 // Text encoding: folding to ASCII, word wrapping and the printer's code pages.
 
-#include "codepages.h"
 #include "esctools.h"
 
 #include <QtTest>
@@ -79,23 +78,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, alternative);
         QTEST(ESCTools::characterSetParser(text, alternative).toHex(), "expected");
-    }
-
-    // The generated tables: bytes 01 to FF of pages 0, 3, 16 and 19, ASCII first, and no
-    // character that would stand for a plain space.
-    void codePageTables()
-    {
-        QString ascii;
-        for (int byte = 1; byte <= 0x7F; ++byte)
-            ascii += QChar(byte);
-        for (int page = 0; page < CodePages::pageCount; ++page) {
-            const QString& chars = CodePages::chars[page];
-            QCOMPARE(chars.size(), QList<int>({0, 3, 16, 19}).contains(page) ? 255 : 0);
-            QVERIFY(chars.isEmpty() || chars.startsWith(ascii));
-            QVERIFY(!chars.contains(QChar(0x00A0)) && !chars.contains(QChar(0x00AD)));
-        }
-        for (int page : {0, 3, 19}) // byte FF, their no-break space, is a blank
-            QCOMPARE(CodePages::chars[page].at(0xFE), QLatin1Char(' '));
     }
 };
 

@@ -14,19 +14,17 @@
 namespace {
 
 // In hex: the reset sequence (initialise, then a line feed after ESC t 0) and image bands.
-const QByteArray R = "1b40 1b74000a ";
-const QByteArray preamble = "1d5000001b3300 ";
-const QByteArray white1x1 = preamble + "1b2a210100 000000 1b6400 ";
-const QByteArray black2x1 = preamble + "1b2a210200 000000 800000 1b6400 ";
+const QByteArray R = "1b40 1b74000a ", preamble = "1d5000001b3300 ",
+                 white1x1 = preamble + "1b2a210100 000000 1b6400 ",
+                 black2x1 = preamble + "1b2a210200 000000 800000 1b6400 ";
 
 QByteArray filled(int width, int height, Qt::GlobalColor colour) // as PNG
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
-    QByteArray data;
-    QBuffer buffer(&data);
+    QBuffer buffer;
     image.save(&buffer, "PNG");
-    return data;
+    return buffer.data();
 }
 
 // A job, with [op, data] pairs written for {"op": op, "data": data}.
@@ -125,8 +123,6 @@ private slots:
             R"([5,"text",null,{"data":"x"},["Text","x"],["text",7],["nothing","x"],)"
             R"(["image",3],["text","ok"]])",
             "1b74006f6b");
-        row("text in code pages", R"([["text","São €\n"]])",
-            "1b7400 53 1b740384 1b7400 6f 20 1b741080 1b7400 0a");
         row("folded text", R"([["settings",{"replaceAccentedChars":true}],["text","Ação €"]])",
             "1b7400" + QByteArray("Acao  ").toHex());
         row("low density: half width, a third of the height",
@@ -186,10 +182,9 @@ private slots:
         QFETCH(QString, job);
         QFETCH(bool, compatibility);
         QFETCH(QByteArray, expected);
-        QVERIFY(!parse(job).isEmpty() || job == "[]");
         const int before = printer.jobs().size();
         PrintJob printJob(parse(job), printer.queueName(), compatibility);
-        QVERIFY2(printJob.execute(), qPrintable(CupsSeam::calls.join(' ')));
+        QVERIFY(printJob.execute());
         QVERIFY(printer.waitForJobs(before + 1));
         QCOMPARE(printer.jobs().last().toHex(), expected.toHex());
     }
@@ -231,47 +226,37 @@ private slots:
     void invalidCommandsPrintNothing()
     {
         QFETCH(QString, command);
-        QFETCH(QString, reason);
         PrintJob job(parse(R"([["text","Total 1,50\n"],)" + command + "]"), printer.queueName(),
                      false);
         QVERIFY(!job.execute());
-        QCOMPARE(job.reason(), reason);
+        QTEST(job.reason(), "reason");
         QVERIFY(CupsSeam::calls.isEmpty());
-        QByteArray bytes;
-        QVERIFY(!job.collectBytes(&bytes));
-        QVERIFY(bytes.isEmpty());
     }
 
-    // A job is reported printed only once the print system completed it; one that did not
-    // print within the bound is cancelled. Nothing is sent after a failure, the document is not
-    // finished twice, a job whose data was refused is cancelled: no job stays on the queue.
+    // A job is reported printed only once the print system completed it. Nothing is sent after
+    // a failure, the document is not finished twice, a job whose data was refused is cancelled:
+    // no job stays on the queue. (A printer that is off: the API suite's time-out.)
     void printSystem_data()
     {
         QTest::addColumn<QString>("condition");
         QTest::addColumn<bool>("sent");
         QTest::addColumn<QString>("reason"); // null: not checked
         QTest::addColumn<QStringList>("calls");
-        const auto row = [](const char* name, const char* condition, bool sent,
-                            const QString& reason, const QStringList& calls) {
-            QTest::newRow(name) << condition << sent << reason << calls;
-        };
-        const QStringList done{"create", "start", "write", "finish"},
-            cancelled = done + QStringList{"cancel"};
-        row("printed", "", true, "", done);
-        row("nothing to send in compatibility mode", "empty", true, "", {});
-        row("port refuses", "unplugged", true, "timeout", cancelled);
-        row("queue stopped", "stopped", false, "printer-stopped", {});
-        row("queue stopped while the job waits", "stopped later", true, "printer-stopped",
-            cancelled);
-        row("queue not accepting", "rejecting", false, "server-error-not-accepting-jobs",
-            {"create!"});
-        row("unknown queue", "unknown", false, QString(), {"create!"});
+        const QStringList done{"create", "start", "write", "finish"};
+        QTest::newRow("printed") << "" << true << "" << done;
+        QTest::newRow("nothing to send in compatibility mode")
+            << "empty" << true << "" << QStringList();
+        QTest::newRow("queue stopped") << "stopped" << false << "printer-stopped" << QStringList();
+        QTest::newRow("queue stopped while the job waits")
+            << "stopped later" << true << "printer-stopped" << done + QStringList{"cancel"};
+        QTest::newRow("queue not accepting")
+            << "rejecting" << false << "server-error-not-accepting-jobs" << QStringList{"create!"};
         // A large job leaves in two writes: after the first text, and at the end.
-        row("write refused mid-job", "write", false, QString(),
-            {"create", "start", "write!", "finish!", "cancel"});
-        row("document not started", "start", false, QString(), {"create", "start!", "cancel"});
-        row("document not finished", "finish", false, QString(),
-            {"create", "start", "write", "write", "finish!"});
+        QTest::newRow("write refused mid-job")
+            << "write" << false << QString()
+            << QStringList{"create", "start", "write!", "finish!", "cancel"};
+        QTest::newRow("document not started")
+            << "start" << false << QString() << QStringList{"create", "start!", "cancel"};
     }
 
     void printSystem()
@@ -279,13 +264,11 @@ private slots:
         QFETCH(QString, condition);
         QFETCH(bool, sent);
         QFETCH(QString, reason);
-        QFETCH(QStringList, calls);
         CupsSeam::refuseWrite = condition == "write" ? 1 : 0;
         CupsSeam::failStart = condition == "start";
-        CupsSeam::failFinish = condition == "finish";
         RawPrinter queue;
         QVERIFY2(queue.create(), qPrintable(queue.error()));
-        if (condition == "unplugged" || condition == "stopped later")
+        if (condition == "stopped later")
             queue.refuseConnections();
         else if (condition == "stopped")
             QVERIFY(queue.disable());
@@ -295,20 +278,18 @@ private slots:
         PrintJob job(parse(condition == "empty" ? R"([["settings",{}]])"
                            : reason.isNull()    ? "[" + text + R"(,["cut","full"],)" + text + "]"
                                                 : R"([["text","total 1,50\n"]])"),
-                     condition == "unknown" ? "escpos_no_such_queue" : queue.queueName(),
-                     condition == "empty");
+                     queue.queueName(), condition == "empty");
         QCOMPARE(job.execute(), sent);
         if (condition == "stopped later")
             QVERIFY(queue.disable());
         if (sent)
-            QVERIFY2(job.waitForOutcome(2000) == reason.isEmpty(), qPrintable(job.reason()));
+            QCOMPARE(job.waitForOutcome(2000), reason.isEmpty());
         if (!reason.isNull())
             QCOMPARE(job.reason(), reason);
-        QCOMPARE(CupsSeam::calls, calls);
+        QTEST(CupsSeam::calls, "calls");
         QString pending = "?";
-        QTRY_VERIFY2(RawPrinter::runTool("lpstat", {"-o", queue.queueName()}, &pending) &&
-                         pending.isEmpty(),
-                     qPrintable(pending));
+        QTRY_VERIFY(RawPrinter::runTool("lpstat", {"-o", queue.queueName()}, &pending) &&
+                    pending.isEmpty());
     }
 };
 

@@ -2,7 +2,7 @@
 // "connection", driven as the connection handler drives it: while bytes are there and the
 // request is neither complete nor aborted.
 
-#include "chunkdevice.h"
+#include "fuzzing.h"
 #include "httprequest.h"
 
 #include <QSettings>
@@ -20,23 +20,19 @@ void use(HttpRequest& request) // touches what the API reads of a finished reque
             request.getParameterMap().size() + request.getCookieMap().size() +
             request.getHeader("authorization").size();
     for (const QByteArray& name : request.getParameterMap().uniqueKeys()) {
-        if (QTemporaryFile* file = request.getUploadedFile(name)) {
+        if (QTemporaryFile* file = request.getUploadedFile(name))
             sink += int(file->readAll().size());
-        }
     }
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+void setUp()
 {
-    qputenv("QT_LOGGING_RULES", "*=false");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     static QTemporaryDir folder;
     static QSettings small(folder.filePath(QStringLiteral("fuzz.ini")), QSettings::IniFormat);
     small.setValue(QStringLiteral("maxRequestSize"), 2048); // quick runs that reach the limits
     small.setValue(QStringLiteral("maxMultiPartSize"), 4096);
     settings = &small;
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -46,24 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<HttpRequest> request;
     const auto status = [&request] { return request->getStatus(); };
     while (!chunks.atEnd() || device.bytesAvailable() > 0) {
-        if (!chunks.atEnd()) {
+        if (!chunks.atEnd())
             device.feed(chunks.next());
-        }
         bool progress = true;
         while (device.bytesAvailable() > 0 && progress) {
-            if (!request) {
+            if (!request)
                 request.reset(new HttpRequest(settings));
-            }
             const qint64 before = device.bytesAvailable();
             while (device.bytesAvailable() > 0 && status() != HttpRequest::complete &&
-                   status() != HttpRequest::aborted) {
+                   status() != HttpRequest::aborted)
                 request->readFromSocket(&device);
-            }
             if (status() == HttpRequest::aborted) { // the connection ends here
                 const int refusal = request->getAbortStatus();
-                if (refusal != 400 && refusal != 413 && refusal != 431) {
-                    __builtin_trap();
-                }
+                require(refusal == 400 || refusal == 413 || refusal == 431);
                 return 0;
             }
             if (status() == HttpRequest::complete) {
@@ -72,9 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             progress = device.bytesAvailable() < before;
         }
-        if (chunks.atEnd() && device.bytesAvailable() > 0 && !progress) {
-            __builtin_trap(); // bytes the parser neither takes nor refuses: a hang
-        }
+        // Bytes the parser neither takes nor refuses: a hang.
+        require(!chunks.atEnd() || device.bytesAvailable() == 0 || progress);
     }
     return 0;
 }

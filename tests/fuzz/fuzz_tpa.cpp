@@ -3,11 +3,9 @@
 // A fresh worker per input holds a real pseudo-terminal as its port, so its acknowledgements
 // and answers are really written; the terminal's side is drained and dropped.
 
-#include "chunkdevice.h"
+#include "fuzzing.h"
 #include "tpaworkeringenico.h"
 #include "tpaworkernewnote.h"
-
-#include <QCoreApplication>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -19,24 +17,18 @@ int master = -1;
 QString slavePath;
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+void setUp()
 {
-    qputenv("QT_LOGGING_RULES", "*=false");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    static QCoreApplication app(*argc, *argv);
     master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        abort();
+    require(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     slavePath = QString::fromLocal8Bit(ptsname(master));
     // Raw, so that nothing the worker writes is echoed back to it as input.
     const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
     termios tio{};
-    if (slave < 0 || tcgetattr(slave, &tio) != 0)
-        abort();
+    require(slave >= 0 && tcgetattr(slave, &tio) == 0);
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
     ::close(slave);
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -54,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         worker->receive(chunks.next());
     QCoreApplication::processEvents(); // lets the port write what the worker answered
     worker.reset();
-    char buffer[4096];
-    while (::read(master, buffer, sizeof buffer) > 0) {
+    for (char buffer[4096]; ::read(master, buffer, sizeof buffer) > 0;) {
     }
     return 0;
 }
