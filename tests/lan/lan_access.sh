@@ -33,7 +33,7 @@ wait_for 100 '[ -s "$ca" ] && call "https://$net.1:$port/getStatus" >/dev/null'
 name=$(hostname)
 for target in "$net.1" "$net2.1" "$name" "${name%%.*}.local"; do
     answer=$(call "https://$target:$port/getStatus" --resolve "$target:$port:$net.1") || true
-    check "https://$target:$port answers ($answer)" grep -q '"Device online"' <<<"$answer"
+    check "https://$target:$port answers: $(tr -d " \n" <<<"$answer")" grep -q '"Device online"' <<<"$answer"
 done
 [ "$failed" -eq 0 ] || sed 's/^/program: /' "$scratch/out.log"
 finish
