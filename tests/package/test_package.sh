@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package with cpack and checks where its files are, its maintainer scripts
-# (against a scratch root), lintian and the control file. (A test build's program may carry
-# AddressSanitizer: good for the layout, not for shipping; see README for release packages.)
+# (against a scratch root), lintian (which also checks the man pages, icon sizes and desktop
+# entries) and the control file. (A test build's program may carry AddressSanitizer: good for
+# the layout, not for shipping; see README for release packages.)
 # Usage: test_package.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?usage: test_package.sh BUILD_DIR}" && pwd)
@@ -28,43 +29,27 @@ check "program in /usr/lib/printarra, an executable ELF file" bash -c "[ -x '$pr
 check "/usr/bin/printarra is a relative symlink to the program" \
     bash -c "[[ \$(readlink '$root/usr/bin/printarra') == [^/]* ]] && [ \"\$(readlink -f '$root/usr/bin/printarra')\" = \"\$(readlink -f '$program')\" ]"
 # The program loads printclient_<language>.qm from its own folder.
-for language in en es pt; do
-    check "translation printclient_$language.qm beside the program" cmp "$build/app/printclient_$language.qm" "$root/usr/lib/printarra/printclient_$language.qm"
-done
+for l in en es pt; do check "printclient_$l.qm beside the program" cmp "$build/app/printclient_$l.qm" "$root/usr/lib/printarra/printclient_$l.qm"; done
 
 # ---- desktop entries and icons ----
 value() { sed -n "s/^$2=//p" "$1" | head -n1; } # file, key
 for entry in usr/share/applications etc/xdg/autostart; do
     file=$root/$entry/printarra.desktop label="$entry/printarra.desktop"
-    if command -v desktop-file-validate >/dev/null 2>&1; then
-        check "$label exists, passes desktop-file-validate" bash -c "[ -s '$file' ] && desktop-file-validate '$file'"
-    else
-        check "$label is a [Desktop Entry] of Type=Application" \
-            bash -c "head -n1 '$file' | grep -qx '\[Desktop Entry\]' && grep -qx 'Type=Application' '$file'"
-    fi
+    check "$label exists, passes desktop-file-validate" bash -c "[ -s '$file' ] && desktop-file-validate '$file'"
     check "$label Name=Printarra" test "$(value "$file" Name)" = Printarra
     exec=$(value "$file" Exec)
     check "$label Exec runs /usr/bin/printarra" test -x "$root/usr/bin/${exec%% *}"
     check "$label Icon is an installed hicolor icon" test -s "$root/usr/share/icons/hicolor/scalable/apps/$(value "$file" Icon).svg"
 done
 check "autostart entry is a conffile" grep -qx /etc/xdg/autostart/printarra.desktop "$scratch/control/conffiles"
-check "scalable icon is an SVG" grep -q "<svg" "$root/usr/share/icons/hicolor/scalable/apps/printarra.svg"
-if command -v rsvg-convert >/dev/null 2>&1 || [ -d "$build/packaging/icons" ]; then
-    # PNG signature, then the IHDR chunk: width and height as 32-bit big-endian numbers.
-    check "256x256 icon is a 256x256 PNG" test "$(od -An -tx1 -N24 "$root/usr/share/icons/hicolor/256x256/apps/printarra.png" 2>/dev/null | tr -d ' \n')" = \
-        "89504e470d0a1a0a0000000d494844520000010000000100"
-else
-    echo "note rsvg-convert not installed: no PNG icons expected"
-fi
+icons=$root/usr/share/icons/hicolor
+check "scalable icon is an SVG, beside a PNG" bash -c "grep -q '<svg' '$icons/scalable/apps/printarra.svg' && [ -s '$icons/256x256/apps/printarra.png' ]"
 
 # ---- no CA ships; printarra-trust, documentation ----
 check "no certificate or key in the package" bash -c "! dpkg-deb -c '$deb' | grep -Eq '\.(pem|key|crt)\$'"
 check "printarra-trust in /usr/bin, executable" test -x "$root/usr/bin/printarra-trust"
 check "machine-readable copyright file" grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
     "$root/usr/share/doc/printarra/copyright"
-for page in printarra printarra-trust; do
-    check "man page $page(1)" bash -c "zcat '$root/usr/share/man/man1/$page.1.gz' | grep -q '^\.TH ${page^^} 1'"
-done
 
 # ---- maintainer scripts against a scratch root ----
 sys=$scratch/sys cpol=etc/chromium/policies/managed/printarra.json gpol=etc/opt/chrome/policies/managed/printarra.json
@@ -80,9 +65,7 @@ check "postrm purge removes the policies" test ! -e "$sys/$cpol" -a ! -e "$sys/$
 check "postrm purge takes only its CA out of the Firefox policy" test "$(tr -d ' \n' <"$fpol")" = '{"policies":{"DisableTelemetry":true}}'
 
 # ---- lintian at its default level: no error, no warning ----
-lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1
-check "lintian reports no error and no warning" test $? -eq 0
-grep -v 'running with root privileges' "$scratch/lintian.log"
+check "lintian reports no error and no warning" lintian --fail-on error,warning "$deb"
 
 # ---- control file ----
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -92,7 +75,6 @@ check "Version is the program's ($version) with a Debian revision" bash -c "[[ '
 check "the changelog's newest entry is this version" \
     test "$(zcat "$root/usr/share/doc/printarra/changelog.Debian.gz" | sed -n '1s/^printarra (\(.*\)).*/\1/p')" = "$(field Version)"
 check "Maintainer is Velora" test "$(field Maintainer)" = "Velora <suporte@velora.pt>"
-check "Section and Description set" bash -c '[ -n "$1" ] && [ -n "$2" ]' - "$(field Section)" "$(field Description)"
 for package in qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls \
         qml-module-qtquick-controls2 qml-module-qtquick-layouts qml-module-qtquick-extras \
         qml-module-qtgraphicaleffects qml-module-qt-labs-platform libnss3-tools python3 \

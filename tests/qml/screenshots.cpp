@@ -1,8 +1,10 @@
 // Takes a picture of every screen from a real window, in the system language (LC_ALL) as the
-// program does, into the folder given as the argument (see screenshots.sh).
+// program does, into the folder given as the argument, with three receipt queues (one stopped)
+// on the scheduler at CUPS_SERVER.
 
 #include "messagehandler.h"
 #include "qmltestenv.h"
+#include "testenv.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,19 +17,20 @@
 int main(int argc, char* argv[])
 {
     QTemporaryDir configHome; // a first start: nothing stored yet
-    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
-    qputenv("PRINTARRA_UPDATE_URL", "http://127.0.0.1:1");
+    testenv::prepare(configHome.path());
+    qputenv("QT_QPA_PLATFORM", "xcb"); // a real window on the X server, not offscreen
     qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setOrganizationName(QStringLiteral("Velora"));
-    QCoreApplication::setApplicationName(QStringLiteral("Printarra"));
     QApplication app(argc, argv);
     const QString folder = app.arguments().value(1);
     QTranslator translator;
-    if (folder.isEmpty() || !QDir().mkpath(folder) ||
+    testenv::Queue counter(QStringLiteral("Balcao_Termica_80mm")),
+        kitchen(QStringLiteral("Cozinha_58mm")), office(QStringLiteral("Escritorio"));
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !counter.ok || !kitchen.ok || !office.ok ||
+        !testenv::cupsTool("cupsdisable", {office.name}) ||
         !translator.load(
             Startup::translationFile(QLocale::system().name(), PRINTARRA_PROGRAM_DIR))) {
-        fprintf(stderr, "usage: %s OUTPUT_DIR (with the translations built)\n", argv[0]);
+        fprintf(stderr, "usage: %s OUTPUT_DIR (translations built, CUPS_SERVER set)\n", argv[0]);
         return 2;
     }
     app.installTranslator(&translator);

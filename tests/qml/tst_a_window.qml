@@ -38,8 +38,8 @@ TestCase {
         mouseClick(findChild(window.screenItem, "laterButton"))
         compare(window.screenState, "allSet")
         printClient.hasUpdate = false
-        printClient.hasUpdate = true
-        compare(window.screenState, "allSet", "once navigated, only navigation changes the screen")
+        printClient.hasUpdate = true // once navigated, only navigation changes the screen
+        compare(window.screenState, "allSet")
         printClient.hasUpdate = false
     }
 
@@ -73,10 +73,6 @@ TestCase {
 
     function test_5_about() {
         mouseClick(findChild(window, "footerAbout"))
-        var height = window.aboutItem.panelHeight
-        printClient.hasUpdate = true // the update notice makes room for itself
-        verify(window.aboutItem.panelHeight > height)
-        printClient.hasUpdate = false
         mouseClick(findChild(window.aboutItem, "aboutPanel")) // a click on the panel keeps it
         verify(window.aboutOpen)
         mouseClick(window.aboutItem, 5, 5)

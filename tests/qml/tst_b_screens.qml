@@ -28,21 +28,20 @@ Item {
         }
 
         function rowOf(screen, device) {
-            for (var i = 0; i < screen.listView.count; ++i)
-                if (screen.listView.itemAtIndex(i).device === device) return screen.listView.itemAtIndex(i)
-            return null
+            var list = screen.listView
+            return Array.from({length: list.count}, (_, i) => list.itemAtIndex(i)).find(row => row.device === device) || null
         }
 
         function test_service_switch() {
             printClient.serverActive = false
             var screen = createScreen("qrc:/Initial.qml")
-            compare(findChild(screen, "serviceStatus").text, "", "off by choice is no problem")
+            var text = name => findChild(screen, name).text
+            compare(text("serviceStatus"), "", "off by choice is no problem")
             mouseClick(screen.serviceSwitch)
             compare(String(testSupport.storedValue("serverActive")), "true")
-            compare(findChild(screen, "serviceLabel").text, "Ativo")
-            compare(findChild(screen, "serviceStatus").text, "A aceitar pedidos na porta " + printClient.listenPort)
+            compare([text("serviceLabel"), text("serviceStatus")], ["Ativo", "A aceitar pedidos na porta " + printClient.listenPort])
             printClient.serverActive = false // from the tray: the label follows
-            compare(findChild(screen, "serviceLabel").text, "Desativo")
+            compare(text("serviceLabel"), "Desativo")
             mouseClick(screen.serviceSwitch)
             compare(printClient.serverActive, false, "the switch kept its position")
             printClient.serverActive = true
@@ -55,7 +54,7 @@ Item {
             var row = rowOf(screen, usable)
             compare(findChild(row, "deviceName").text, usable.name)
             mouseClick(row.availableSwitch)
-            compare(String(testSupport.storedValue(testSupport.printerKey(usable.name))), "true")
+            compare(String(testSupport.printerSetting(usable.name)), "true")
             usable.available = false
             compare(row.availableSwitch.checked, false, "the switch follows the printer")
             printClient.updatePrinters() // the same queues keep their rows

@@ -1,10 +1,12 @@
-// The screens against a real controller, with Qt Quick Test (the tst_*.qml files here). The
-// controller starts from an empty store and lives for the whole run; the files run in name order.
+// The screens against a real controller, with Qt Quick Test (the tst_*.qml files here in name
+// order, or the one given with -input). The controller lives for the whole run; it starts from an
+// empty store, or with PRINTARRA_LATER_START from one with the terms accepted and a key.
 
 #include "messagehandler.h"
 #include "ptyterminal.h"
 #include "qmltestenv.h"
 #include "testenv.h"
+#include "testsupport.h"
 #include "tpa.h"
 
 #include <QQmlEngine>
@@ -17,9 +19,9 @@ class TestSupport : public QObject
 
 public:
     Q_INVOKABLE QVariant storedValue(const QString& key) const { return QSettings().value(key); }
-    Q_INVOKABLE QString printerKey(const QString& name) const
+    Q_INVOKABLE QVariant printerSetting(const QString& name) const
     {
-        return "printers/" + Printer::hashFor(name);
+        return QSettings().value("printers/" + Printer::hashFor(name));
     }
     // A condition as the print system reports it, until the next report.
     Q_INVOKABLE void setReasons(QObject* printer, const QStringList& reasons) const
@@ -37,6 +39,19 @@ public:
         printClient->addTpa(terminal);
         return terminal;
     }
+    // The API's answer to a status request, from another thread (the API reads the controller).
+    Q_INVOKABLE QString apiStatus() const
+    {
+        auto answer = testsupport::requestOffThread(
+            printClient->listenPort(),
+            "GET /getStatus HTTP/1.1\r\nAuthorization: Bearer " +
+                printClient->securityKey().toLatin1() + "\r\n\r\n",
+            QSslCertificate::fromPath(QStringLiteral(PRINTARRA_TLS_DIR "/rootca.pem")));
+        return testsupport::awaitWithEvents(answer).body;
+    }
+
+signals:
+    void quitRequested(); // Qt.quit()
 
 private:
     PtyTerminal pty;
@@ -47,27 +62,19 @@ class Setup : public QObject
     Q_OBJECT
 
 public slots:
-    void qmlEngineAvailable(QQmlEngine* engine)
+    void qmlEngineAvailable(QQmlEngine* engine) // each test file has an engine of its own
     {
-        if (!printClient) {
-            qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
-            Startup::registerQmlTypes();
-            printClient = new PrintClient();
-            printClient->startup();
-        }
         qmltestenv::publish(engine->rootContext(), printClient);
         engine->rootContext()->setContextProperty(QStringLiteral("testSupport"), &support);
-        // A test passes only if the screens made no QML warning (binding loops, type errors).
-        connect(engine, &QQmlEngine::warnings, this, [this](const QList<QQmlError>& errors) {
-            for (const QQmlError& error : errors) {
-                warnings.append(error.toString());
-            }
-        });
+        connect(engine, &QQmlEngine::quit, &support, &TestSupport::quitRequested);
+        // A test passes only if the screens made no QML warning (binding loops, type errors);
+        // the engine prints them.
+        connect(engine, &QQmlEngine::warnings, this,
+                [this](const QList<QQmlError>& errors) { warnings += errors.size(); });
     }
-    void cleanupTestCase() { delete std::exchange(printClient, nullptr); }
 
 public:
-    QStringList warnings;
+    int warnings = 0;
     TestSupport support;
 };
 
@@ -78,19 +85,25 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QSettings().setValue(QStringLiteral("previewFolder"), previewFolder.path());
     QSettings().setValue(QStringLiteral("jobTimeout"), 1);
+    if (qEnvironmentVariableIsSet("PRINTARRA_LATER_START")) {
+        QSettings().setValue(QStringLiteral("licenseAccepted"), true);
+        QSettings().setValue(QStringLiteral("securityKey"), QStringLiteral("wInD+/12v4.0"));
+    }
     testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
     testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
     if (!usable.ok || !stopped.ok || !testenv::cupsTool("cupsdisable", {stopped.name})) {
         qWarning("no print queues on the scheduler at CUPS_SERVER");
         return 1;
     }
+    qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
+    Startup::registerQmlTypes();
+    printClient = new PrintClient();
+    printClient->startup();
     Setup setup;
     const int failed =
         quick_test_main_with_setup(argc, argv, "screens", QUICK_TEST_SOURCE_DIR, &setup);
-    for (const QString& warning : qAsConst(setup.warnings)) {
-        fprintf(stderr, "QML warning: %s\n", qPrintable(warning));
-    }
-    return failed ? failed : int(!setup.warnings.isEmpty());
+    delete std::exchange(printClient, nullptr);
+    return failed ? failed : int(setup.warnings > 0);
 }
 
 #include "tst_screens.moc"
