@@ -2,7 +2,7 @@
 # Installs what is missing, builds Printarra with AddressSanitizer and
 # UndefinedBehaviorSanitizer into build-tests/ and runs every test with CTest.
 # Services the tests need (a throwaway cupsd, a private Xvfb) are started and
-# stopped by the tests themselves (a CTest fixture, the screenshot script), so
+# stopped by the tests themselves (a CTest fixture, xvfb-run in the screenshot tests), so
 # nothing of the machine is touched.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

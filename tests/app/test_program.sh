@@ -29,6 +29,8 @@ check "--accept-terms beside it exits 0; it starts serving" run --accept-terms
 ca=$work/config/data/Velora/Printarra/tls/rootca.pem api=https://localhost:$port
 call() { curl -s --cacert "$ca" -H "Authorization: Bearer $key" -H "Content-Type: application/json" -d "$2" "$api/$1"; }
 wait_for 150 'call getStatus "{}" | grep -q "Device online"'
+sleep 1 && touch "$work/rest" && sleep 5
+check "at rest it writes nothing, settings and data alike" is "" < <(find "$work/config" -newer "$work/rest")
 check "served with the installation's own chain: the build's CA is refused" \
     bash -c '! curl -s --cacert "$1" "$2/getStatus"' - "$build_ca" "$api"
 check "getPrinters lists the queue" answers data "[\"$queue\"]" < <(call getPrinters "{}")
