@@ -9,13 +9,10 @@
 
 #include <atomic>
 
-namespace {
-std::atomic<int> queueCounter{0};
-QString server()
+static QString server()
 {
     return qEnvironmentVariable("CUPS_SERVER");
 }
-} // namespace
 
 RawPrinter::RawPrinter(QObject* parent) : QObject(parent)
 {
@@ -67,30 +64,26 @@ bool RawPrinter::runTool(const QString& tool, const QStringList& arguments, QStr
 
 bool RawPrinter::create()
 {
-    if (server().isEmpty()) {
-        lastError = "CUPS_SERVER is not set: run the test through ctest (it starts the scheduler)";
-        return false;
-    }
+    static std::atomic<int> counter{0};
     bool listening = false;
     QMetaObject::invokeMethod(
         &listener, [&] { listening = listener.listen(QHostAddress::LocalHost); },
         Qt::BlockingQueuedConnection);
-    if (!listening) {
-        lastError = listener.errorString();
-        return false;
-    }
     const QString candidate = QStringLiteral("escpos_%1_%2_%3")
                                   .arg(QCoreApplication::applicationName())
                                   .arg(QCoreApplication::applicationPid())
-                                  .arg(queueCounter++);
+                                  .arg(counter++);
     const QString device = QStringLiteral("socket://127.0.0.1:%1").arg(listener.serverPort());
     // Without a driver (-m) the queue is raw: documents reach the backend untouched.
-    if (!runTool("lpadmin", {"-p", candidate, "-E", "-v", device})) {
+    if (server().isEmpty())
+        lastError = "CUPS_SERVER is not set: run the test through ctest (it starts the scheduler)";
+    else if (!listening)
+        lastError = listener.errorString();
+    else if (!runTool("lpadmin", {"-p", candidate, "-E", "-v", device}))
         lastError = QStringLiteral("lpadmin could not create %1 on %2").arg(candidate, server());
-        return false;
-    }
-    name = candidate;
-    return true;
+    else
+        name = candidate;
+    return !name.isEmpty();
 }
 
 bool RawPrinter::waitForJobs(int count, int timeoutMs)

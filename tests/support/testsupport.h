@@ -1,7 +1,7 @@
 #ifndef PRINTARRA_TESTS_HTTPSERVER_TESTSUPPORT_H
 #define PRINTARRA_TESTS_HTTPSERVER_TESTSUPPORT_H
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QSettings>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -40,9 +40,7 @@ public:
 
 struct Response // one HTTP response as it came off the wire
 {
-    QByteArray statusLine;
-    QByteArray head; // status line and headers, up to the blank line
-    QByteArray body; // with chunked framing removed
+    QByteArray statusLine, head, body; // head: up to the blank line; body: without chunk framing
     QByteArray header(const QByteArray& name) const
     {
         for (const QByteArray& line : head.split('\n')) {
@@ -61,7 +59,7 @@ public:
     explicit HttpClient(bool tls = false, const QList<QSslCertificate>& caCertificates = {})
         : socket(tls ? new QSslSocket() : new QTcpSocket())
     {
-        if (QSslSocket* ssl = sslSocket()) {
+        if (auto* ssl = qobject_cast<QSslSocket*>(socket.get())) {
             QSslConfiguration config = ssl->sslConfiguration();
             config.setPeerVerifyMode(caCertificates.isEmpty() ? QSslSocket::VerifyNone
                                                               : QSslSocket::VerifyPeer);
@@ -72,7 +70,7 @@ public:
 
     bool connectTo(quint16 port, const QString& host = QStringLiteral("127.0.0.1"))
     {
-        if (QSslSocket* ssl = sslSocket()) {
+        if (auto* ssl = qobject_cast<QSslSocket*>(socket.get())) {
             ssl->connectToHostEncrypted(host, port);
             return ssl->waitForEncrypted(10000);
         }
@@ -87,45 +85,37 @@ public:
         socket->waitForBytesWritten(5000);
     }
 
-    // Reads one complete response (length-delimited, chunked, or up to the close).
+    // Reads one complete response, delimited by its length or by chunks.
     Response readResponse(int timeout = 10000)
     {
         Response response;
-        QElapsedTimer timer;
-        timer.start();
+        const QDeadlineTimer deadline(timeout);
         const auto until = [&](const auto& done) {
-            while (!done() && fill(timer, timeout)) {
+            while (!done() && fill(deadline)) {
             }
             return done();
         };
-        int headEnd = -1;
-        if (!until([&] { return (headEnd = buffer.indexOf("\r\n\r\n")) >= 0; }))
+        int pos = -1, lineEnd = -1;
+        if (!until([&] { return (pos = buffer.indexOf("\r\n\r\n")) >= 0; }))
             return response;
-        response.head = buffer.left(headEnd + 2);
+        response.head = buffer.left(pos + 2);
         response.statusLine = response.head.left(response.head.indexOf("\r\n"));
-        int pos = headEnd + 4;
-        const QByteArray length = response.header("Content-Length");
-        if (!length.isEmpty()) {
-            const int size = length.toInt();
+        pos += 4;
+        if (response.header("Transfer-Encoding") != "chunked") {
+            const int size = response.header("Content-Length").toInt();
             if (!until([&] { return buffer.size() >= pos + size; }))
                 return response;
             response.body = buffer.mid(pos, size);
             pos += size;
-        } else if (response.header("Transfer-Encoding") == "chunked") {
-            for (int size = -1; size != 0;) {
-                int lineEnd = -1;
+        } else {
+            for (int size = -1; size != 0; pos = lineEnd + 4 + size) {
                 if (!until([&] { return (lineEnd = buffer.indexOf("\r\n", pos)) >= 0; }))
                     return response;
                 size = buffer.mid(pos, lineEnd - pos).toInt(nullptr, 16);
-                pos = lineEnd + 2 + size + 2;
-                if (!until([&] { return buffer.size() >= pos; }))
+                if (!until([&] { return buffer.size() >= lineEnd + 4 + size; }))
                     return response;
                 response.body += buffer.mid(lineEnd + 2, size);
             }
-        } else {
-            until([] { return false; }); // the body ends with the connection
-            response.body = buffer.mid(pos);
-            pos = buffer.size();
         }
         buffer.remove(0, pos);
         return response;
@@ -134,28 +124,25 @@ public:
     // True once the server has closed the connection.
     bool waitForClose(int timeout = 5000)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeout && fill(timer, timeout)) {
+        for (const QDeadlineTimer deadline(timeout); !deadline.hasExpired() && fill(deadline);) {
         }
         return socket->state() != QAbstractSocket::ConnectedState;
     }
 
     QByteArray unread() const { return buffer; } // beyond the responses read so far
     QTcpSocket* tcpSocket() { return socket.get(); }
-    QSslSocket* sslSocket() { return qobject_cast<QSslSocket*>(socket.get()); }
 
 private:
-    bool fill(const QElapsedTimer& timer, int timeout)
+    bool fill(const QDeadlineTimer& deadline)
     {
-        const int left = int(timeout - timer.elapsed());
-        if (socket->bytesAvailable() == 0 && socket->state() == QAbstractSocket::ConnectedState &&
-            left > 0) {
-            socket->waitForReadyRead(qMin(left, 100));
-        }
+        const auto open = [&] {
+            return socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired();
+        };
+        if (socket->bytesAvailable() == 0 && open())
+            socket->waitForReadyRead(qBound(1, int(deadline.remainingTime()), 100));
         const bool more = socket->bytesAvailable() > 0;
         buffer += socket->readAll();
-        return more || (socket->state() == QAbstractSocket::ConnectedState && left > 0);
+        return more || open();
     }
 
     std::unique_ptr<QTcpSocket> socket;
@@ -166,9 +153,8 @@ private:
 template<typename T>
 T awaitWithEvents(std::future<T>& future)
 {
-    while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+    while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
     return future.get();
 }
 
@@ -178,9 +164,8 @@ inline std::future<Response> requestOffThread(quint16 port, const QByteArray& ra
 {
     return std::async(std::launch::async, [port, raw, caCertificates] {
         HttpClient http(true, caCertificates);
-        if (!http.connectTo(port, QStringLiteral("localhost"))) {
+        if (!http.connectTo(port, QStringLiteral("localhost")))
             return Response();
-        }
         http.send(raw);
         return http.readResponse(20000);
     });
