@@ -1,6 +1,5 @@
-// The JSON API over HTTPS. Printers are raw queues of the throwaway print system; terminals are
-// Ingenico ones on pseudo-terminals under the description of a port this machine enumerates (the
-// API finds a terminal by its port's name; without such a port their cases are skipped).
+// The JSON API over HTTPS: raw queues of the throwaway print system, and Ingenico terminals on
+// pseudo-terminals that borrow an enumerated port's name (skipped where the machine has none).
 
 #include "printclient.h"
 #include "printer.h"
@@ -120,10 +119,7 @@ private slots:
         settings.setValue("previewFolder", previewFolder.path());
         settings.setValue("licenseAccepted", true);
         settings.setValue("securityKey", QString::fromLatin1(key));
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        port = probe.serverPort();
-        probe.close();
+        port = testenv::freePort();
         qputenv("PRINTARRA_PORT", QByteArray::number(port));
         client.reset(new PrintClient);
         client->startup();
@@ -150,9 +146,8 @@ private slots:
         QTest::qWait(100); // the worker, its listener and the lists go by deferred deletion
     }
 
-    // A request is "METHOD target[ body]"; SHOP, STOPPED and HIDDEN stand for the queues' names.
-    // Without headers of its own it carries the key, and its body is JSON. The answer is JSON or a
-    // part of it (401 and 404 go with their errors); origin is the one allowed.
+    // "METHOD target[ body]" (SHOP, STOPPED, HIDDEN: the queues), with the key and a JSON body
+    // unless it has headers of its own; the answer is JSON or a part of it.
     void answers_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -301,8 +296,7 @@ private slots:
         QCOMPARE(listed().first().toObject().value("title"), QJsonValue("0"));
     }
 
-    // A printer that is off fails its job once the job time-out is over, with the job
-    // cancelled, and holds up nobody else meanwhile.
+    // A printer that is off fails its job after the job time-out, holding up nobody meanwhile.
     void failsTheJobOfAPrinterThatIsOff()
     {
         RawPrinter off;

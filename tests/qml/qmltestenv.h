@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QQmlContext>
 #include <QScreen>
-#include <QTcpServer>
 
 // The context the program's entry gives the screens, for the tests and the screenshot tool.
 namespace qmltestenv {
@@ -16,13 +15,6 @@ inline void publish(QQmlContext* context, PrintClient* client)
 {
     Startup::publish(context, client,
                      Startup::windowSize(QGuiApplication::primaryScreen()->availableSize()));
-}
-
-inline quint16 freePort() // nobody listens there right now
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 } // namespace qmltestenv
 

@@ -1,6 +1,5 @@
-// Takes a picture of every screen from a real window, in the system language (LC_ALL) as the
-// program does, into the folder given as the argument, with three receipt queues (one stopped)
-// on the scheduler at CUPS_SERVER.
+// A picture of every screen from a real window in the system language (LC_ALL), into the folder
+// given, with three receipt queues (one stopped) on the scheduler at CUPS_SERVER.
 
 #include "messagehandler.h"
 #include "qmltestenv.h"
@@ -19,7 +18,7 @@ int main(int argc, char* argv[])
     QTemporaryDir configHome; // a first start: nothing stored yet
     testenv::prepare(configHome.path());
     qputenv("QT_QPA_PLATFORM", "xcb"); // a real window on the X server, not offscreen
-    qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
+    qputenv("PRINTARRA_PORT", QByteArray::number(testenv::freePort()));
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     const QString folder = app.arguments().value(1);
@@ -27,7 +26,7 @@ int main(int argc, char* argv[])
     testenv::Queue counter(QStringLiteral("Balcao_Termica_80mm")),
         kitchen(QStringLiteral("Cozinha_58mm")), office(QStringLiteral("Escritorio"));
     if (folder.isEmpty() || !QDir().mkpath(folder) || !counter.ok || !kitchen.ok || !office.ok ||
-        !testenv::cupsTool("cupsdisable", {office.name}) ||
+        !RawPrinter::runTool("cupsdisable", {office.name}) ||
         !translator.load(
             Startup::translationFile(QLocale::system().name(), PRINTARRA_PROGRAM_DIR))) {
         fprintf(stderr, "usage: %s OUTPUT_DIR (translations built, CUPS_SERVER set)\n", argv[0]);

@@ -1,6 +1,5 @@
-// The screens against a real controller, with Qt Quick Test (the tst_*.qml files here in name
-// order, or the one given with -input). The controller lives for the whole run; it starts from an
-// empty store, or with PRINTARRA_LATER_START from one with the terms accepted and a key.
+// The screens against a real controller (Qt Quick Test: tst_*.qml in name order, or -input), from
+// an empty store, or with PRINTARRA_LATER_START from one with the terms accepted and a key.
 
 #include "messagehandler.h"
 #include "ptyterminal.h"
@@ -91,11 +90,11 @@ int main(int argc, char* argv[])
     }
     testenv::Queue usable(QStringLiteral("Balcao_%1").arg(app.applicationPid()));
     testenv::Queue stopped(QStringLiteral("Parado_%1").arg(app.applicationPid()));
-    if (!usable.ok || !stopped.ok || !testenv::cupsTool("cupsdisable", {stopped.name})) {
+    if (!usable.ok || !stopped.ok || !RawPrinter::runTool("cupsdisable", {stopped.name})) {
         qWarning("no print queues on the scheduler at CUPS_SERVER");
         return 1;
     }
-    qputenv("PRINTARRA_PORT", QByteArray::number(qmltestenv::freePort()));
+    qputenv("PRINTARRA_PORT", QByteArray::number(testenv::freePort()));
     Startup::registerQmlTypes();
     printClient = new PrintClient();
     printClient->startup();

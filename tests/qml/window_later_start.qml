@@ -1,9 +1,8 @@
 import QtQuick 2.15
 import QtTest 1.15
 
-// The window on a later start (qml_window runs this file alone, with the terms accepted and a key
-// stored): it stays in the tray, of a fixed size; closing only hides it while the API keeps
-// answering; the tray switches the service and quits.
+// The window on a later start (qml_window runs this file alone): it stays in the tray, of a fixed
+// size; closing only hides it while the API answers; the tray switches the service and quits.
 TestCase {
     name: "LaterStart"
     when: windowShown

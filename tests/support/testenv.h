@@ -4,9 +4,7 @@
 #include "rawprinter.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -38,9 +36,11 @@ inline QTimer* timerOf(QObject* owner, int interval, bool running = true)
     return nullptr;
 }
 
-inline bool cupsTool(const QString& tool, const QStringList& arguments)
+inline quint16 freePort() // nobody listens there right now
 {
-    return RawPrinter::runTool(tool, arguments);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
 }
 
 // A raw print queue on the sandboxed scheduler, removed again with the object.
@@ -52,9 +52,9 @@ struct Queue
         name = fixedName.isEmpty()
                    ? QStringLiteral("app_%1_%2").arg(qApp->applicationPid()).arg(counter++)
                    : fixedName;
-        ok = cupsTool("lpadmin", {"-p", name, "-E", "-v", "socket://127.0.0.1:9"});
+        ok = RawPrinter::runTool("lpadmin", {"-p", name, "-E", "-v", "socket://127.0.0.1:9"});
     }
-    ~Queue() { ok&& cupsTool("lpadmin", {"-x", name}); }
+    ~Queue() { ok&& RawPrinter::runTool("lpadmin", {"-x", name}); }
     QString name;
     bool ok = false;
 };
