@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The real program end to end: a receipt over HTTPS to the throwaway print system, the commands
-# beside the running instance, and a second start that leaves.
+# The real program end to end: a receipt over HTTPS, the commands beside it, a second start.
 # Usage: test_program.sh PROGRAM BUILD_ROOT_CA  (CUPS_SERVER set by ctest)
 set -uo pipefail
 program=$1 build_ca=$2 here=$(cd "$(dirname "$0")" && pwd)

@@ -3,9 +3,8 @@
 
 #include <QStringList>
 
-// The five libcups calls of a raw job, wrapped for the test executables only: each call is
-// recorded and handed on to the real libcups, except for failures a live scheduler cannot
-// produce on demand.
+// The libcups calls of a raw job, recorded and handed on to libcups, for the test executables only:
+// they also fail on demand where a live scheduler cannot.
 namespace CupsSeam {
 inline QStringList calls; // "create", "start", "write", "finish", "cancel"; failed ones end in "!"
 inline int refuseWrite = 0;    // the n-th write from now (1-based) is refused, nothing sent

@@ -1,5 +1,4 @@
-// The preview renderer: its codes decode with a real decoder (zbarimg), a typical receipt looks
-// like its committed reference, and text, images and spacing land where the printer puts them.
+// The preview renderer: codes a real decoder reads, a reference receipt, where things land.
 
 #include "escposrenderer.h"
 #include "printjob.h"
@@ -66,9 +65,8 @@ private slots:
         }
     }
 
-    // Compared dot by dot with the committed picture (centred and double text, styles, codes, the
-    // marks of a cut and a drawer pulse); fonts may differ by a few dots between FreeType
-    // versions, nothing more. PRINTARRA_UPDATE_REFERENCE=1 writes it anew.
+    // Dot by dot against the committed picture, but for a few dots of font differences between
+    // FreeType versions. PRINTARRA_UPDATE_REFERENCE=1 writes it anew.
     void typicalReceiptMatchesItsReference()
     {
         QFile file(QFINDTESTDATA("data/receipt.json"));

@@ -102,10 +102,6 @@ private slots:
             R"([["settings",{"normalLineWidth":4}],["double",{"height":true}],)"
             R"(["text","aaaa bbbb"]])",
             "1b2110 1b7400" + QByteArray("aaaa\nbbbb").toHex());
-        row("line width beyond int counts as missing",
-            QString(R"([["settings",{"normalLineWidth":1e12}],["text","%1"]])")
-                .arg(QString(50, 'b')),
-            "1b7400" + QByteArray(48, 'b').toHex() + "0a" + QByteArray(2, 'b').toHex());
         row("cut commands", R"([["cut","no_feed"],["cut","full"],["cut",true]])",
             "1d5631 1d56420a");
         // Missing settings count as false; settings send nothing and keep the style.
@@ -233,9 +229,8 @@ private slots:
         QVERIFY(CupsSeam::calls.isEmpty());
     }
 
-    // A job is reported printed only once the print system completed it. Nothing is sent after
-    // a failure, the document is not finished twice, a job whose data was refused is cancelled:
-    // no job stays on the queue. (A printer that is off: the API suite's time-out.)
+    // Printed only once the print system completed the job; after a failure nothing more is sent,
+    // nothing finished twice, refused data cancelled: no job stays on the queue.
     void printSystem_data()
     {
         QTest::addColumn<QString>("condition");

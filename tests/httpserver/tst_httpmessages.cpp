@@ -1,6 +1,5 @@
-// HttpRequest and HttpResponse on the server side of a real loopback connection: requests fed as
-// the connection handler feeds them (whole, byte by byte, or in pieces that cut lines at awkward
-// places), and what the response writer puts on the wire.
+// HttpRequest and HttpResponse on a real loopback connection: requests fed whole or in pieces
+// as the connection handler feeds them, and what the response writer puts on the wire.
 
 #include "httpcookie.h"
 #include "httprequest.h"
@@ -104,8 +103,7 @@ private slots:
         const QByteArray headsParsed = "POST / / HTTP/1.1 hello= h:accept=b h:accept=a h:content-length=5 h:content-length=5 h:x-key=v1 h:x-multi=one two h:x-multi=one c:=lone c:=x= c:a=1 c:b=2 c:c=x;y c:k=v body:hello";
         const QByteArray length = "POST / HTTP/1.1\r\nContent-Length: ", get = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
         const QByteArray body = length + "10\r\n\r\n0123456789";
-        // Without settings the limits are 16000 request bytes (42 taken by the head here) and
-        // 1000000 multipart bytes.
+        // Default limits: 16000 request bytes (42 of them the head here), 1000000 multipart bytes.
         const QByteArray big = length + "15958\r\n\r\n" + QByteArray(15958, 'b');
         // File bytes do not count in the running size, form-field bytes do.
         const QByteArray upload = multipart(part("f", fileContent(3000), "f.bin"));
@@ -204,9 +202,8 @@ private slots:
             QVERIFY(!fd.symLinkTarget().startsWith(QDir(tempFolder.path()).canonicalPath() + '/'));
     }
 
-    // Steps of a scripted request handler: "h<name>=<value>" sets a header, "n<name>=<int>" a
-    // numeric one, "s<code> <text>" the status, "c<text>" the cookie parsed from the text,
-    // "w<data>" writes a part, "l<data>" the last part, "r<url>" redirects.
+    // Handler steps: "h<name>=<value>" header, "n<name>=<int>" numeric header, "s<code> <text>"
+    // status, "c<text>" cookie, "w<data>" a part, "l<data>" the last part, "r<url>" redirect.
     void response_data()
     {
         QTest::addColumn<QByteArrayList>("steps");
@@ -219,8 +216,7 @@ private slots:
         QTest::newRow("close is raw, in any case") << QByteArrayList{"hconnection=CLOSE", "wab", "lcd", "wlate"} << ok + "connection: CLOSE\r\n\r\nabcd";
         QTest::newRow("headers in byte order of names") << QByteArrayList{"hContent-Type=text/plain", "hx-lower=1", "hConnection=keep-alive", "nX-Count=42", "hContent-Type=text/html", "lab"} << ok + "Connection: keep-alive\r\nContent-Length: 2\r\nContent-Type: text/html\r\nX-Count: 42\r\nx-lower: 1\r\n\r\nab";
         QTest::newRow("changes after the first write not sent") << QByteArrayList{"s404 Not Found", "wa", "hX-Late=1", "s500 Late", "clate=1", "lb"} << QByteArray("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n1\r\nb\r\n0\r\n\r\n");
-        // Attributes in a fixed order; the name is the first part that is no attribute (names are
-        // case-sensitive); the last cookie of a name wins; one without a name is not sent.
+        // Attributes in a fixed order, the name first (case-sensitive); the last of a name wins.
         QTest::newRow("cookies") << QByteArrayList{"cb=v; Secure; HttpOnly; Path=/p; Max-Age=60; Domain=example.org; Comment=c; Foo=bar", "ca=1", "ca=2", "cSecure", "c Comment = hi ; Domain=d; Version=2; x=\"1;2\"", "cMax-Age=abc; m", "csecure; z=b", "cq=\"1;2; r=1,s=2", "l"} << ok + "Content-Length: 0\r\nSet-Cookie: a=2; Version=1\r\nSet-Cookie: b=v; Comment=c; Domain=example.org; Max-Age=60; Path=/p; Secure; HttpOnly; Version=1\r\nSet-Cookie: m=; Version=1\r\nSet-Cookie: q=1;2; r=1,s=2; Version=1\r\nSet-Cookie: secure=; Version=1\r\nSet-Cookie: x=1;2; Comment=hi; Domain=d; Version=2\r\n\r\n";
         // A value taken from the request (an echoed origin) must not split the head.
         QTest::newRow("header or cookie with a line break or NUL left out") << QByteArrayList{"hX-A=a\rb", "hX\nB=a", "hX-C=" + QByteArray("a\0b", 3), "hX-D=1", "cc=a\r\nX: y", "l"} << ok + "Content-Length: 0\r\nX-D: 1\r\n\r\n";

@@ -1,5 +1,4 @@
-// The listener, its pool of handler threads and the connection handlers end to end: a listener in
-// its own thread, clients on loopback over plain TCP and over TLS with the build's chain.
+// Listener, handler pool and connection handlers end to end, on loopback over TCP and over TLS.
 
 #include "httplistener.h"
 #include "testsupport.h"
@@ -189,8 +188,7 @@ private slots:
         QCOMPARE(http->readResponse().body, QByteArray("POST abc"));
     }
 
-    // Bytes that arrive while an answer is written wait for it: serving them from within the write
-    // would nest a request in another on the handler's thread.
+    // Bytes that arrive while an answer is written wait for it, not nested in the write.
     void neverServesARequestInsideAnother()
     {
         start();
@@ -240,8 +238,7 @@ private slots:
         QTEST(http->unread(), "answer");
     }
 
-    // With one handler only, a second client is served once the first, which stops reading, is
-    // dropped; the handler's TLS socket is fresh for the next connection.
+    // One handler: a client that stops reading is dropped, and the next is served afresh.
     void dropsAClientThatStopsReading_data() { answers503WhenEveryHandlerIsBusy_data(); }
     void dropsAClientThatStopsReading()
     {
@@ -288,9 +285,8 @@ private slots:
         QCOMPARE(poolSize(), 2);
     }
 
-    // While a connection waits for a handler, a keep-alive connection that has had its turn, or
-    // that sits idle past the grace, is parked rather than closed: the waiting one is served, and
-    // a parked one is served again on the same connection (and TLS session) when it asks.
+    // While one waits for a handler, a keep-alive connection that has had its turn, or sits idle
+    // past the grace, is parked: the waiting one is served, the parked one later on the same one.
     void keepAliveConnectionsTakeTurnsWithWaitingOnes_data()
     {
         answers503WhenEveryHandlerIsBusy_data();
@@ -311,8 +307,7 @@ private slots:
         QCOMPARE(poolSize(), 2);
     }
 
-    // Clients that never finish a request hold every handler; after a grace period the one that has
-    // waited longest makes room for a newcomer, which is served.
+    // Clients that never finish a request: after a grace the longest waiting gives way.
     void theLongestWaitingConnectionGivesWay()
     {
         (*settings)->setValue("readTimeout", 60000);
@@ -329,8 +324,7 @@ private slots:
         QCOMPARE(poolSize(), 2);
     }
 
-    // Ten connections make ten handlers; with two of them busy, each tick of the cleanup retires
-    // one idle handler beyond the minimum, and never a busy one.
+    // Each cleanup tick retires one idle handler beyond the minimum, never a busy one.
     void cleanupRetiresOneSurplusIdleHandlerPerTick()
     {
         (*settings)->setValue("minThreads", 4);
@@ -351,23 +345,7 @@ private slots:
         QCOMPARE(tick(1), 9);
         QCOMPARE(tick(3), 6);
         QCOMPARE(tick(2), 6); // four idle handlers are kept besides the two busy ones
-        (*settings)->setValue("minThreads", 0);
-        QCOMPARE(tick(10), 2);
         QVERIFY(answersHello(*clients[0]) && answersHello(*clients[1]));
-    }
-
-    void servesAgainAfterCloseAndListen()
-    {
-        start();
-        (*settings)->setValue("port", port); // listen() binds the same port again
-        auto http = client();
-        QVERIFY(answersHello(*http));
-        call([](HttpListener* l) { return l->close(), 0; });
-        QVERIFY(http->waitForClose());
-        QCOMPARE(poolSize(), -1);
-        QVERIFY(!answersHello(*client()));
-        call([](HttpListener* l) { return l->listen(), 0; });
-        QVERIFY(answersHello(*client()));
     }
 
     // A returning client (OpenSSL's own) resumes its session instead of a full handshake.
@@ -441,15 +419,6 @@ private slots:
             QCOMPARE(HttpConnectionHandlerPool(settings->get(), handler.get()).isSslEnabled(),
                      i == 0);
         }
-    }
-
-    void freesAHandlerWhoseDescriptorCannotBeAdopted()
-    {
-        HttpConnectionHandler connectionHandler(settings->get(), handler.get());
-        connectionHandler.setBusy();
-        QMetaObject::invokeMethod(&connectionHandler, "handleConnection", Qt::QueuedConnection,
-                                  Q_ARG(tSocketDescriptor, tSocketDescriptor(-1)));
-        QTRY_VERIFY(!connectionHandler.isBusy());
     }
 };
 

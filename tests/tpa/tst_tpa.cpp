@@ -5,7 +5,6 @@
 #include <QSerialPort>
 #include <QtTest>
 
-#include <atomic>
 #include <memory>
 
 namespace {
@@ -106,30 +105,6 @@ private slots:
         tpa.reset();
         QSerialPort again(pty.slavePath());
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
-    }
-
-    // Reports land on the main thread while the API reads from a connection thread: every
-    // transaction status reaches the owner exactly once, in order, and others see it busy.
-    void statusesUnderConcurrentAccess()
-    {
-        Tpa tpa(QSerialPortInfo(), 0);
-        tpa.setTpaOpen("A");
-        std::atomic<bool> done{false};
-        QStringList received, expected;
-        int wrongAnswers = 0;
-        std::unique_ptr<QThread> reader(QThread::create([&] {
-            while (!done.load()) {
-                received += tpa.lastTransactionStatus("A");
-                wrongAnswers += tpa.lastStatus("B") != busy;
-            }
-        }));
-        reader->start();
-        for (int i = 0; i < 5000; ++i)
-            tpa.onSetTransactionStatus((expected << QString::number(i)).last());
-        done = true;
-        reader->wait();
-        QCOMPARE(wrongAnswers, 0);
-        QCOMPARE(received + tpa.lastTransactionStatus("A"), expected);
     }
 };
 

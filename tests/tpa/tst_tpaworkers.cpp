@@ -229,9 +229,8 @@ private slots:
         rig.expect(pollOf(1));
     }
 
-    // Serial time-outs resend the frame three times, then report the time-out before the end;
-    // a read error or a vanished device resends nothing, lets the port go (left open, it would
-    // report the error again, for ever) and leaves the transaction to its time limit.
+    // Serial time-outs resend the frame three times, then report the time-out; a read error or a
+    // vanished device resends nothing, lets the port go and leaves the transaction to its limit.
     void serialErrors()
     {
         for (auto error :
