@@ -1,6 +1,5 @@
-# Sourced by the shell tests: `check DESCRIPTION COMMAND...` runs the command and counts it,
-# naming it either way; `finish` prints the tally and exits with success only when nothing
-# failed; `wait_for TRIES TEST` retries the test every 0.2 s; `free_port` prints a free port.
+# For the shell tests: `check DESCRIPTION COMMAND...` runs and counts a check, `finish` tallies
+# (fails if any did), `wait_for TRIES TEST` retries every 0.2 s, `free_port` prints a free port.
 passed=0 failed=0
 check() {
     if "${@:2}"; then passed=$((passed + 1)) && echo "ok   $1"

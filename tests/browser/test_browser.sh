@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Real browsers against the real program, trusting it only through printarra-trust (no flag that
-# ignores certificate or local network checks): headless Chromium runs the example page from an
-# allowed and from a foreign origin; as root, from an allowed origin Chromium counts as public,
-# without and with the policy, and Firefox ESR through its policy (/etc is put back afterwards).
+# Real browsers trusting the real program only through printarra-trust: headless Chromium from an
+# allowed and a foreign origin, as a public origin without and with the policy, and Firefox ESR
+# through its policy (/etc is put back afterwards).
 #   test_browser.sh PROGRAM TRUST_COMMAND EXAMPLES_DIR  (CUPS_SERVER set by ctest)
 set -uo pipefail
 program=$1 trust=$2 examples=$3

@@ -1,6 +1,5 @@
-// The preview's ESC/POS interpreter (the /previewJob endpoint draws whatever a job's raw
-// commands carry) on any bytes, the first picking the paper. Without a GUI application the
-// glyphs stay blank; the parsing, drawing and codes are all exercised.
+// The preview's ESC/POS interpreter on any bytes, the first picking the paper (glyphs stay blank
+// without a GUI application; parsing, drawing and codes are all exercised).
 
 #include "escposrenderer.h"
 #include "fuzzing.h"

@@ -1,6 +1,5 @@
-// The job interpreter: a JSON command array in, the bytes that would reach the print queue
-// out. The libcups calls of a raw job are stood in for here and keep the bytes in memory
-// (a fuzzer running millions of jobs cannot have a print system). Images come only as data.
+// The job interpreter: a JSON command array in, the queue's bytes out, kept in memory by
+// stand-ins for libcups's raw-job calls. Images come only as data.
 
 #include "fuzzing.h"
 #include "printjob.h"

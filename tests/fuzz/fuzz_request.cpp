@@ -1,6 +1,5 @@
-// The request parser fed in arbitrary pieces, several requests back to back on one
-// "connection", driven as the connection handler drives it: while bytes are there and the
-// request is neither complete nor aborted.
+// The request parser fed in arbitrary pieces, requests back to back on one "connection", driven
+// as the connection handler drives it.
 
 #include "fuzzing.h"
 #include "httprequest.h"

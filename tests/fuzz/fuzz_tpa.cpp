@@ -1,7 +1,5 @@
-// The payment terminals' frame reader on line noise: the first byte picks the protocol and
-// whether a purchase is in progress, the rest arrives in pieces as a serial line delivers it.
-// A fresh worker per input holds a real pseudo-terminal as its port, so its acknowledgements
-// and answers are really written; the terminal's side is drained and dropped.
+// The terminals' frame reader on line noise in pieces (the first byte picks the protocol and a
+// purchase in progress), a fresh worker per input writing its answers to a real pseudo-terminal.
 
 #include "fuzzing.h"
 #include "tpaworkeringenico.h"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# run-fuzzer.sh HARNESS SEED_DIR SECONDS: runs the harness for a bounded time on a scratch copy
-# of its seeds (the committed ones never change). A crash, leak, sanitizer report or time-out
-# fails the run, and the input that caused it stays in the scratch folder named.
+# run-fuzzer.sh HARNESS SEED_DIR SECONDS: a bounded run on a scratch copy of the seeds; a crash,
+# leak, sanitizer report or time-out fails it, its input kept in the scratch folder named.
 set -uo pipefail
 work=$(mktemp -d /tmp/printarra-fuzz-XXXXXX)
 mkdir -p "$work/corpus" && cp "$2"/* "$work/corpus/" 2>/dev/null

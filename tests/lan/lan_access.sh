@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# A client that trusts the installation's CA reaches the connector at the machine's
-# non-loopback addresses (in two private ranges) and by host name. The "LAN" is a veth pair into
-# a network namespace of our own, so no traffic leaves the machine.
+# A client trusting the installation's CA reaches the connector at non-loopback addresses in two
+# private ranges and by host name, over a veth pair into a network namespace of our own.
 # Usage: lan_access.sh PROGRAM. Exits 77 (skipped) where namespaces are not permitted.
 set -euo pipefail
 program=${1:?usage: lan_access.sh PROGRAM}

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack and checks where its files are, its maintainer scripts
-# (against a scratch root), lintian (which also checks the man pages, icon sizes and desktop
-# entries) and the control file. (A test build's program may carry AddressSanitizer: good for
-# the layout, not for shipping; see README for release packages.)
+# Builds the Debian package with cpack and checks its files, its maintainer scripts (on a scratch
+# root), lintian and the control file. (A test build's program may carry AddressSanitizer.)
 # Usage: test_package.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?usage: test_package.sh BUILD_DIR}" && pwd)

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# printarra-trust against real NSS databases in a scratch HOME and a scratch system root
-# (PRINTARRA_TRUST_ROOT), in every order: before the browsers' first run, after it, and
-# after the CA was made anew; --check before and after; --remove leaves nothing.
+# printarra-trust against real NSS databases in a scratch HOME and system root, before the browsers'
+# first run, after it and with a new CA; --check before and after; --remove leaves nothing.
 # Usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE
 set -u
 TRUST=${1:?usage: test_trust.sh PRINTARRA_TRUST MAKE_TLS_MATERIAL ORIGINS_SOURCE}
