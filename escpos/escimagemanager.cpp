@@ -2,6 +2,8 @@
 
 #include "esccommands.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 ESCImageManager::ESCImageManager(QObject* parent) : QObject(parent) {}
@@ -94,19 +96,22 @@ QByteArray ESCImageManager::floydSteinbergDithering(const QByteArray& rgba) cons
 
     uchar* px = reinterpret_cast<uchar*>(result.data());
     // Accumulated darkness per pixel; it only ever grows by diffusion, never goes negative.
-    std::vector<int> error(size_t(w) * size_t(h), 0);
-    const auto add = [&](int x, int y, int amount) {
-        if (x >= 0 && x < w && y < h)
-            error[size_t(y) * size_t(w) + size_t(x)] += amount;
+    // Darkness only flows to this row and the next, so two rows of it are kept.
+    std::vector<int> current(size_t(w), 0);
+    std::vector<int> next(size_t(w), 0);
+    const auto add = [w](std::vector<int>& row, int x, int amount) {
+        if (x >= 0 && x < w)
+            row[size_t(x)] += amount;
     };
 
     for (int y = 0; y < h; ++y) {
         const bool even = (y % 2) == 0;
+        const bool last = y + 1 == h;
         for (int i = 0; i < w; ++i) {
             const int x = even ? i : w - 1 - i;
             uchar* p = px + (qsizetype(y) * w + x) * 4;
             const int luminance = int(0.2125 * p[0] + 0.7154 * p[1] + 0.0721 * p[2]);
-            int& e = error[size_t(y) * size_t(w) + size_t(x)];
+            int& e = current[size_t(x)];
             e += 255 - luminance;
             if (e >= 255) {
                 p[0] = p[1] = p[2] = 0;
@@ -118,11 +123,15 @@ QByteArray ESCImageManager::floydSteinbergDithering(const QByteArray& rgba) cons
             if (q == 0)
                 continue;
             const int dir = even ? 1 : -1;
-            add(x + dir, y, 7 * q);
-            add(x, y + 1, 5 * q);
-            add(x - dir, y + 1, 3 * q);
-            add(x + dir, y + 1, q);
+            add(current, x + dir, 7 * q);
+            if (last)
+                continue;
+            add(next, x, 5 * q);
+            add(next, x - dir, 3 * q);
+            add(next, x + dir, q);
         }
+        current.swap(next);
+        std::fill(next.begin(), next.end(), 0);
     }
     return result;
 }
@@ -147,27 +156,31 @@ QByteArray ESCImageManager::makeBands(const QByteArray& dithered, const QByteArr
     if (w <= 0 || h <= 0 || dithered.size() < qsizetype(w) * h * 4)
         return out;
 
+    // One byte a dot, row by row, so that a band's columns are packed from a few rows held
+    // in cache; the band bytes are written in place.
     const uchar* px = reinterpret_cast<const uchar*>(dithered.constData());
-    for (int y0 = 0; y0 < h; y0 += bandHeight) {
-        out.append(EscPos::selectBitImageMode);
-        out.append(char(highDensity ? 33 : 0));
-        out.append(char(w & 0xFF));
-        out.append(char((w >> 8) & 0xFF));
-        for (int x = 0; x < w; ++x) {
-            for (int byte = 0; byte < bytesPerColumn; ++byte) {
-                uchar bits = 0;
-                for (int bit = 0; bit < 8; ++bit) {
-                    const int y = y0 + byte * 8 + bit;
-                    if (y >= h)
-                        break; // the last band is padded with white
-                    const uchar* p = px + (qsizetype(y) * w + x) * 4;
-                    if (getMonoDot(p[0], p[1], p[2]))
-                        bits |= uchar(0x80 >> bit);
-                }
-                out.append(char(bits));
-            }
+    std::vector<uchar> dots(size_t(w) * size_t(h));
+    for (size_t i = 0; i < dots.size(); ++i)
+        dots[i] = getMonoDot(px[i * 4], px[i * 4 + 1], px[i * 4 + 2]) ? 0xFF : 0;
+    const qsizetype bandSize = 5 + qsizetype(w) * bytesPerColumn + bandEnd.size();
+    out.resize(preamble.size() + bandCount * bandSize);
+    char* band = out.data() + preamble.size();
+    for (int y0 = 0; y0 < h; y0 += bandHeight, band += bandSize) {
+        memcpy(band, EscPos::selectBitImageMode.constData(), 2);
+        band[2] = char(highDensity ? 33 : 0);
+        band[3] = char(w & 0xFF);
+        band[4] = char((w >> 8) & 0xFF);
+        uchar* columns = reinterpret_cast<uchar*>(band + 5);
+        memset(columns, 0, size_t(w) * size_t(bytesPerColumn)); // the last band is padded white
+        for (int row = y0; row < qMin(h, y0 + bandHeight); ++row) {
+            const uchar* dot = dots.data() + size_t(row) * size_t(w);
+            uchar* column = columns + (row - y0) / 8;
+            const uchar bit = uchar(0x80 >> ((row - y0) % 8));
+            for (int x = 0; x < w; ++x)
+                column[qsizetype(x) * bytesPerColumn] |= dot[x] & bit;
         }
-        out.append(bandEnd);
+        memcpy(band + 5 + qsizetype(w) * bytesPerColumn, bandEnd.constData(),
+               size_t(bandEnd.size()));
     }
     return out;
 }
