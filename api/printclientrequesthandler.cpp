@@ -76,6 +76,22 @@ const QString helpAddress =
     QStringLiteral("https://ajuda.velora.pt/artigos/configurar-impressoras-de-taloes");
 } // namespace
 
+namespace {
+// A notification's fields from a request's parameters; only the route that sets one reads
+// them, so they are not gathered for every request.
+QJsonObject notificationParameters(const HttpRequest& request)
+{
+    QJsonObject notification;
+    for (const char* name : {"request_id", "terminal_id", "status_id"}) {
+        notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
+    }
+    for (const char* name : {"title", "subtitle", "lastModifiedBy", "date"}) {
+        notification.insert(QLatin1String(name), wholeText(request.getParameter(name)));
+    }
+    return notification;
+}
+} // namespace
+
 /** The request fields, from the parameters or from a JSON body. */
 struct PrintClientRequestHandler::Fields
 {
@@ -89,7 +105,7 @@ struct PrintClientRequestHandler::Fields
     QString amount;
     bool withNotifications = false;
     QByteArray jobParameter;
-    QJsonObject notificationParameters;
+    const HttpRequest* request = nullptr; // for the parameters of a notification
     int width = 576; // of the paper of a preview; 0 for a value that is none of the widths
 };
 
@@ -169,14 +185,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         fields.jobParameter = request.getParameter("job");
         const QByteArray width = request.getParameter("width");
         fields.width = width.isEmpty() ? 576 : width.toInt(nullptr, 10);
-        QJsonObject notification;
-        for (const char* name : {"request_id", "terminal_id", "status_id"}) {
-            notification.insert(QLatin1String(name), request.getParameter(name).toInt(nullptr, 10));
-        }
-        for (const char* name : {"title", "subtitle", "lastModifiedBy", "date"}) {
-            notification.insert(QLatin1String(name), wholeText(request.getParameter(name)));
-        }
-        fields.notificationParameters = notification;
+        fields.request = &request;
     }
 
     response.setHeader("Access-Control-Allow-Origin", allowedOrigin(origin).toUtf8());
@@ -277,8 +286,8 @@ void PrintClientRequestHandler::route(QJsonObject& response, const QString& requ
         }
         previewJob(response, job, fields.width);
     } else if (path == QLatin1String("/setNotificationOrder")) {
-        setNotificationOrder(response,
-                             fields.jsonMode ? fields.body : fields.notificationParameters);
+        setNotificationOrder(response, fields.jsonMode ? fields.body
+                                                       : notificationParameters(*fields.request));
     } else if (path == QLatin1String("/getStatus")) {
         getStatus(response, fields.withNotifications);
     } else if (path == QLatin1String("/getTpas")) {
