@@ -77,7 +77,7 @@ void PrintClient::startup()
 
     printersTimer = new QTimer(this);
     printersTimer->setSingleShot(true);
-    connect(printersTimer, &QTimer::timeout, this, &PrintClient::requestPrinters);
+    connect(printersTimer, &QTimer::timeout, this, &PrintClient::lookAtPrinters);
     tpasTimer = new QTimer(this);
     tpasTimer->setSingleShot(true);
     connect(tpasTimer, &QTimer::timeout, this, &PrintClient::requestTpas);
@@ -172,6 +172,7 @@ void PrintClient::setLicenseAccepted(bool accepted)
     connect(this, &PrintClient::requestIPAddresses, worker, &PrintClientThreaded::getIPAddresses);
     connect(worker, &PrintClientThreaded::onGetAddresses, this, &PrintClient::onGetIPAddresses);
     connect(this, &PrintClient::requestPrinters, worker, &PrintClientThreaded::getPrinters);
+    connect(this, &PrintClient::lookAtPrinters, worker, &PrintClientThreaded::lookAtPrinters);
     connect(this, &PrintClient::requestTpas, worker, &PrintClientThreaded::getTpas);
     connect(worker, &PrintClientThreaded::onGetPrinters, this, &PrintClient::onGetPrinters);
     connect(worker, &PrintClientThreaded::onGetPrinterConditions, this,

@@ -243,6 +243,7 @@ signals:
     void compatibilityModeChanged(bool);
     void requestIPAddresses();
     void requestPrinters();
+    void lookAtPrinters();
     void requestTpas();
     void requestServer(bool online, PrintClientRequestHandler* requestHandler);
     void fetchingChanged();

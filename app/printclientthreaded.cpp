@@ -49,8 +49,20 @@ void PrintClientThreaded::getPrinters()
         cupsEvents->start(cupsEventInterval);
         cups.changed(); // subscribes
     }
+    listedDestinations = CupsMonitor::destinations();
     emit onGetPrinters(QPrinterInfo::availablePrinters());
     emit onGetPrinterConditions(CupsMonitor::conditions(), cups.subscribed());
+}
+
+void PrintClientThreaded::lookAtPrinters()
+{
+    // A listing fetches each queue's description file into a temporary file: at rest, with
+    // the events reported and nothing changed, the disk is left alone.
+    if (!cups.subscribed() || CupsMonitor::destinations() != listedDestinations) {
+        getPrinters();
+        return;
+    }
+    emit onGetPrinterConditions(CupsMonitor::conditions(), true);
 }
 
 void PrintClientThreaded::getTpas()

@@ -46,6 +46,11 @@ signals:
 public slots:
     void getIPAddresses();
     void getPrinters();
+    /**
+     * The periodic look at the queues: while the print system reports its changes, they are
+     * listed only when its destinations differ from the last listing; otherwise always.
+     */
+    void lookAtPrinters();
     void getTpas();
     void getServer(bool online, PrintClientRequestHandler* requestHandler);
     /**
@@ -60,6 +65,7 @@ private:
 
     QByteArray servedChain; // the chain the listener's pool loaded
     CupsMonitor cups;
+    QByteArray listedDestinations; // as they were at the last listing
     QTimer* cupsEvents = nullptr;
     static constexpr int cupsEventInterval = 2000; // ms between looks at the printer events
 };

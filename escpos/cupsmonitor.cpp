@@ -121,6 +121,22 @@ QList<PrinterCondition> CupsMonitor::conditions()
     return list;
 }
 
+QByteArray CupsMonitor::destinations()
+{
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    QByteArray all;
+    for (int i = 0; i < count; ++i) {
+        const cups_dest_t& dest = dests[i];
+        all.append(dest.name).append('/').append(dest.instance ? dest.instance : "");
+        all.append(dest.is_default ? "*\n" : "\n");
+        for (int j = 0; j < dest.num_options; ++j)
+            all.append(dest.options[j].name).append('=').append(dest.options[j].value).append('\n');
+    }
+    cupsFreeDests(count, dests);
+    return all;
+}
+
 bool CupsMonitor::changed()
 {
     if (subscription > 0) {
