@@ -4,6 +4,10 @@
 
 #include "httpsettings.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -110,6 +114,11 @@ void HttpConnectionHandlerPool::cleanup()
                         "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is "
                         "now %i",
                         static_cast<void*>(handler), int(pool.size()));
+#ifdef __GLIBC__
+                // What a burst of connections took (buffers, sessions, per-thread heaps) goes
+                // back to the system once the pool shrinks again; the allocator keeps it.
+                malloc_trim(0);
+#endif
                 break;
             }
         }
