@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QtEndian>
+#include <cerrno>
 #include <memory>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
@@ -17,6 +18,9 @@
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 template<typename T, void (*Free)(T*)>
@@ -80,8 +84,30 @@ QStringList dnsNames(const TlsMaterial::Names& names)
 
 QByteArray readAll(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    // The material is looked at every few minutes: read without noting an access time, the
+    // look writes nothing to the disk. Only the files' owner may ask that; others read as usual.
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+// Sets a file's permissions when they differ: setting them, even to the same ones, is a
+// write to the disk, and the material is looked at every few minutes.
+bool ensurePermissions(const QString& path, QFileDevice::Permissions mode)
+{
+    const QFileDevice::Permissions bits =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    return (QFile::permissions(path) & bits) == mode || QFile::setPermissions(path, mode);
 }
 
 Bio memoryBio(const QByteArray& data)
@@ -319,15 +345,15 @@ TlsMaterial::Outcome TlsMaterial::ensure(const Names& names, const QDateTime& no
 {
     m_error.clear();
     if (!QDir().mkpath(m_directory) ||
-        !QFile::setPermissions(m_directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                QFileDevice::ExeOwner)) {
+        !ensurePermissions(m_directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner)) {
         m_error = QStringLiteral("cannot create the folder %1").arg(m_directory);
         return Outcome::Failed;
     }
     // Keys copied in by hand keep working, but never readable by others.
     for (const QString& path : {rootKeyPath(), serverKeyPath()}) {
         if (QFile::exists(path)) {
-            QFile::setPermissions(path, privateMode);
+            ensurePermissions(path, privateMode);
         }
     }
 
