@@ -201,6 +201,18 @@ private slots:
             QVERIFY2(QSslCertificate::verify(chain, host).isEmpty(), host);
         QCOMPARE(QSslCertificate::verify(chain, "example.com").value(0).error(),
                  QSslError::HostNameMismatch);
+        // Looked at again, material in order is left as it is on the disk, access times too;
+        // a key made readable by others is private again.
+        const QString key = material.serverKeyPath();
+        const QDateTime changed = QFileInfo(key).metadataChangeTime();
+        const QDateTime read = QFileInfo(material.rootKeyPath()).lastRead();
+        QTest::qSleep(20); // past the file system clock's grain
+        QCOMPARE(material.ensure(till()), Outcome::Unchanged);
+        QCOMPARE(QFileInfo(key).metadataChangeTime(), changed);
+        QCOMPARE(QFileInfo(material.rootKeyPath()).lastRead(), read);
+        QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        material.ensure(till());
+        QCOMPARE(QFile::permissions(key) & 0x0777, QFile::Permissions(0x0600));
     }
 
     void issuesAgainWhenNeeded_data()
