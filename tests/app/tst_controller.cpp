@@ -1,6 +1,7 @@
 // The controller: stored key, device lists on a sandboxed print system, update check, TLS material.
 
 #include "printclient.h"
+#include "printclientthreaded.h"
 #include "testenv.h"
 #include "tlsmaterial.h"
 
@@ -86,6 +87,23 @@ private slots:
         deliver(client, {second.name});
         deliver(client, {second.name});
         QVERIFY(!secondObject->state() && stateChanged.count() == 1);
+    }
+
+    // The periodic look lists the queues again only when the print system's destinations
+    // changed: a listing writes a temporary file for each queue.
+    void looksListOnlyWhatChanged()
+    {
+        testenv::Queue first;
+        PrintClientThreaded worker;
+        QSignalSpy listed(&worker, &PrintClientThreaded::onGetPrinters);
+        QSignalSpy looked(&worker, &PrintClientThreaded::onGetPrinterConditions);
+        worker.getPrinters();
+        worker.lookAtPrinters();
+        QCOMPARE(listed.count(), 1);
+        QCOMPARE(looked.count(), 2);
+        testenv::Queue second;
+        worker.lookAtPrinters();
+        QCOMPARE(listed.count(), 2);
     }
 
     // Terminals: the ports listed stay; ports of the known USB vendors become new ones.
