@@ -109,15 +109,23 @@ load() {
              /Non-2xx/ {errors += $NF}
              END {printf "%s %s %d\n", rps, p99, errors}'
 }
-# The program and nginx one after the other for each case, and the ratio.
+# The program and nginx one after the other for each case, and the ratio; with
+# BENCH_REPEATS=N the pair is run N times and the median ratio follows.
 compare() {
-    local label=$1 connections=$2
+    local label=$1 connections=$2 ratios=""
     shift 2
-    read -r ours ourp99 ourerr <<<"$(load "$connections" "$url/getStatus" "$@")"
-    read -r theirs theirp99 theirerr <<<"$(load "$connections" "https://127.0.0.1:$nginx_port/getStatus" "$@")"
-    printf '%-22s %3d: %9s req/s p99 %8s errors %6s | nginx %9s req/s p99 %8s errors %6s | %s x\n' \
-        "$label" "$connections" "$ours" "$ourp99" "$ourerr" "$theirs" "$theirp99" "$theirerr" \
-        "$(python3 -c "print(round($ours / $theirs, 2))")"
+    for _ in $(seq 1 "${BENCH_REPEATS:-1}"); do
+        read -r ours ourp99 ourerr <<<"$(load "$connections" "$url/getStatus" "$@")"
+        read -r theirs theirp99 theirerr <<<"$(load "$connections" "https://127.0.0.1:$nginx_port/getStatus" "$@")"
+        ratio=$(python3 -c "print(round($ours / $theirs, 2))")
+        ratios="$ratios $ratio"
+        printf '%-22s %3d: %9s req/s p99 %8s errors %6s | nginx %9s req/s p99 %8s errors %6s | %s x\n' \
+            "$label" "$connections" "$ours" "$ourp99" "$ourerr" "$theirs" "$theirp99" "$theirerr" "$ratio"
+    done
+    if [ "${BENCH_REPEATS:-1}" -gt 1 ]; then
+        printf '%-22s %3d: median of%s: %s x\n' "$label" "$connections" "$ratios" \
+            "$(python3 -c "import statistics, sys; print(statistics.median(map(float, sys.argv[1:])))" $ratios)"
+    fi
 }
 echo "== /getStatus over TLS next to nginx (wrk, ${BENCH_SECONDS:-10} s each)"
 for connections in ${BENCH_CONNECTIONS-1 16 64 256}; do
