@@ -294,6 +294,7 @@ private slots:
     void keepAliveConnectionsTakeTurnsWithWaitingOnes()
     {
         QFETCH(bool, tls);
+        (*settings)->setValue("readTimeout", 2500);
         start(tls);
         auto first = client(), second = client();
         QVERIFY(answersHello(*first) && answersHello(*second));
@@ -305,6 +306,9 @@ private slots:
         QVERIFY(answersHello(*first) && answersHello(*second) && answersHello(*third));
         QVERIFY(!first->waitForClose(0) && !second->waitForClose(0));
         QCOMPARE(poolSize(), 2);
+        // Idle, parked or not, each is closed at the read timeout.
+        QVERIFY(first->waitForClose(6000) && second->waitForClose(6000) &&
+                third->waitForClose(6000));
     }
 
     // Clients that never finish a request: after a grace the longest waiting gives way.
