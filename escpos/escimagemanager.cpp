@@ -156,12 +156,8 @@ QByteArray ESCImageManager::makeBands(const QByteArray& dithered, const QByteArr
     if (w <= 0 || h <= 0 || dithered.size() < qsizetype(w) * h * 4)
         return out;
 
-    // One byte a dot, row by row, so that a band's columns are packed from a few rows held
-    // in cache; the band bytes are written in place.
+    // The band bytes are written in place, each image row read once, in order.
     const uchar* px = reinterpret_cast<const uchar*>(dithered.constData());
-    std::vector<uchar> dots(size_t(w) * size_t(h));
-    for (size_t i = 0; i < dots.size(); ++i)
-        dots[i] = getMonoDot(px[i * 4], px[i * 4 + 1], px[i * 4 + 2]) ? 0xFF : 0;
     const qsizetype bandSize = 5 + qsizetype(w) * bytesPerColumn + bandEnd.size();
     out.resize(preamble.size() + bandCount * bandSize);
     char* band = out.data() + preamble.size();
@@ -173,11 +169,13 @@ QByteArray ESCImageManager::makeBands(const QByteArray& dithered, const QByteArr
         uchar* columns = reinterpret_cast<uchar*>(band + 5);
         memset(columns, 0, size_t(w) * size_t(bytesPerColumn)); // the last band is padded white
         for (int row = y0; row < qMin(h, y0 + bandHeight); ++row) {
-            const uchar* dot = dots.data() + size_t(row) * size_t(w);
+            const uchar* p = px + qsizetype(row) * w * 4;
             uchar* column = columns + (row - y0) / 8;
             const uchar bit = uchar(0x80 >> ((row - y0) % 8));
-            for (int x = 0; x < w; ++x)
-                column[qsizetype(x) * bytesPerColumn] |= dot[x] & bit;
+            for (int x = 0; x < w; ++x, p += 4) {
+                if (getMonoDot(p[0], p[1], p[2]))
+                    column[qsizetype(x) * bytesPerColumn] |= bit;
+            }
         }
         memcpy(band + 5 + qsizetype(w) * bytesPerColumn, bandEnd.constData(),
                size_t(bandEnd.size()));
