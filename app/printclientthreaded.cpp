@@ -49,8 +49,13 @@ void PrintClientThreaded::getPrinters()
         cupsEvents->start(cupsEventInterval);
         cups.changed(); // subscribes
     }
-    listedDestinations = CupsMonitor::destinations();
-    emit onGetPrinters(QPrinterInfo::availablePrinters());
+    int described = 0;
+    const QByteArray destinations = CupsMonitor::destinations(&described);
+    const QList<QPrinterInfo> printers = QPrinterInfo::availablePrinters();
+    // A listing that missed a queue the print system describes (a question failed on the way)
+    // is made again at the next look, not only at the next event.
+    listedDestinations = printers.size() == described ? destinations : QByteArray();
+    emit onGetPrinters(printers);
     emit onGetPrinterConditions(CupsMonitor::conditions(), cups.subscribed());
 }
 

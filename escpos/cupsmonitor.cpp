@@ -121,10 +121,12 @@ QList<PrinterCondition> CupsMonitor::conditions()
     return list;
 }
 
-QByteArray CupsMonitor::destinations()
+QByteArray CupsMonitor::destinations(int* described)
 {
     cups_dest_t* dests = nullptr;
     const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    if (described)
+        *described = count;
     QByteArray all;
     for (int i = 0; i < count; ++i) {
         const cups_dest_t& dest = dests[i];

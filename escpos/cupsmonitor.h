@@ -39,8 +39,9 @@ public:
     static QStringList tidyReasons(const QStringList& reasons);
     // The destinations as the print system and the users' option files describe them (names,
     // the default, each queue's attributes), as one value to compare; read without touching
-    // the disk, unlike a listing that fetches every queue's description file.
-    static QByteArray destinations();
+    // the disk, unlike a listing that fetches every queue's description file. described, when
+    // given, receives their number.
+    static QByteArray destinations(int* described = nullptr);
 
     // An IPP request to the local scheduler for uri (named uriName) by this user.
     static ipp_t* newRequest(ipp_op_t operation, const QByteArray& uri = "ipp://localhost/",
