@@ -82,16 +82,18 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
 {
     // One byte more than the remaining allowance, so that an overflow is noticed.
     qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
-    // The socket's buffer is searched in windows, so that a head of many short lines costs
-    // time in proportion to its size rather than to its size times its line count.
+    // Taken in windows up to the line feed, so that a head of many short lines costs time in
+    // proportion to its size rather than to its size times its line count.
     bool lineEnded = false;
+    char window[lineWindow + 1]; // the device's readLine() ends what it reads with a NUL
     while (allowance > 0 && !lineEnded && socket->bytesAvailable() > 0) {
-        const QByteArray window = socket->peek(qMin(allowance, lineWindow));
-        const int lineEnd = window.indexOf('\n');
-        lineEnded = lineEnd >= 0;
-        const QByteArray piece = socket->read(lineEnded ? lineEnd + 1 : window.size());
-        lineBuffer.append(piece);
-        allowance -= piece.size();
+        const qint64 size = socket->readLine(window, qMin(allowance, lineWindow) + 1);
+        if (size <= 0) {
+            break;
+        }
+        lineEnded = window[size - 1] == '\n';
+        lineBuffer.append(window, int(size));
+        allowance -= size;
     }
     // A line that arrives in pieces is counted once per piece, cumulatively.
     currentSize += lineBuffer.size();
