@@ -187,7 +187,12 @@ void HttpResponse::write(const QByteArray data, const bool lastPart)
         if (chunkedMode) {
             writeToSocket("0\r\n\r\n");
         }
-        socket->flush();
+        // The answer leaves now, while the handler tidies up after it.
+        if (auto* tlsSocket = qobject_cast<TlsSocket*>(socket)) {
+            tlsSocket->encryptUnsent();
+        } else {
+            socket->flush();
+        }
         sentLastPart = true;
     }
 }

@@ -10,6 +10,15 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -20,33 +29,52 @@ constexpr int chunk = 16384;
 } // namespace
 
 TlsSocket::TlsSocket(const TlsContext* context, QObject* parent)
-    : QTcpSocket(parent), context(context), transport(new QTcpSocket(this))
+    : QTcpSocket(parent), context(context)
 {
-    connect(transport, &QTcpSocket::readyRead, this, &TlsSocket::transportReadyRead);
-    connect(transport, &QTcpSocket::disconnected, this, &TlsSocket::transportDisconnected);
-    connect(transport, &QTcpSocket::errorOccurred, this, &TlsSocket::transportError);
-    connect(transport, &QTcpSocket::bytesWritten, this,
-            [this](qint64 bytes) { emit bytesWritten(bytes); });
 }
 
 TlsSocket::~TlsSocket()
 {
+    closeDescriptor();
     release();
 }
 
 bool TlsSocket::setSocketDescriptor(qintptr socketDescriptor, SocketState state, OpenMode openMode)
 {
     close();
-    if (!transport->setSocketDescriptor(socketDescriptor, state, openMode)) {
-        setSocketError(transport->error());
-        setErrorString(transport->errorString());
+    const int fd = int(socketDescriptor);
+    sockaddr_storage peer{};
+    sockaddr_storage local{};
+    socklen_t peerSize = sizeof(peer);
+    socklen_t localSize = sizeof(local);
+    const int flags = fd >= 0 ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags < 0 || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        setSocketError(UnsupportedSocketOperationError);
+        setErrorString(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    setPeerAddress(transport->peerAddress());
-    setPeerPort(transport->peerPort());
-    setLocalAddress(transport->localAddress());
-    setLocalPort(transport->localPort());
-    setSocketState(transport->state());
+    descriptor = fd;
+    closeWhenSent = broken = false;
+    readable = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    connect(readable, &QSocketNotifier::activated, this, &TlsSocket::readRecords);
+    writable = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
+    writable->setEnabled(false);
+    connect(writable, &QSocketNotifier::activated, this, &TlsSocket::sendPending);
+
+    const QHostAddress peerAddress(reinterpret_cast<const sockaddr*>(&peer));
+    const QHostAddress localAddress(reinterpret_cast<const sockaddr*>(&local));
+    const auto portOf = [](const sockaddr_storage& address) {
+        return address.ss_family == AF_INET6
+                   ? ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port)
+                   : ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    };
+    setPeerAddress(peerAddress);
+    setPeerPort(portOf(peer));
+    setLocalAddress(localAddress);
+    setLocalPort(portOf(local));
+    setSocketState(state);
     setOpenMode(openMode);
     // The thread that adopts the connection serves it.
     auto* dispatcher = QAbstractEventDispatcher::instance();
@@ -76,7 +104,7 @@ void TlsSocket::startServerEncryption()
     SSL_set_bio(ssl, incoming, outgoing);
     SSL_set_accept_state(ssl);
     // The client speaks first; it may have done so already.
-    transportReadyRead();
+    readRecords();
 }
 
 bool TlsSocket::adoptSession(qintptr socketDescriptor, SSL* session)
@@ -89,26 +117,25 @@ bool TlsSocket::adoptSession(qintptr socketDescriptor, SSL* session)
     incoming = SSL_get_rbio(ssl);
     outgoing = SSL_get_wbio(ssl);
     encryptedState = true;
-    // The client's next request is already waiting in the kernel; the inner socket reports it
-    // from the event loop.
+    // The client's next request may already wait in the kernel; the event loop reports it.
     return true;
 }
 
 qintptr TlsSocket::takeSession(SSL** session)
 {
     encryptUnsent();
-    if (!encryptedState || state() != ConnectedState || !received.isEmpty() ||
-        QIODevice::bytesAvailable() || transport->bytesAvailable() || transport->bytesToWrite() ||
-        BIO_ctrl_pending(incoming) || SSL_pending(ssl))
+    if (!encryptedState || state() != ConnectedState || broken || !received.isEmpty() ||
+        QIODevice::bytesAvailable() || !pending.isEmpty() || BIO_ctrl_pending(incoming) ||
+        SSL_pending(ssl))
         return -1;
-    const qintptr descriptor = ::dup(int(transport->socketDescriptor()));
-    if (descriptor < 0)
+    const qintptr copy = ::dup(descriptor);
+    if (copy < 0)
         return -1;
     *session = ssl;
     ssl = nullptr;
     incoming = outgoing = nullptr;
     encryptedState = false;
-    return descriptor;
+    return copy;
 }
 
 void TlsSocket::freeSession(SSL* session)
@@ -118,7 +145,7 @@ void TlsSocket::freeSession(SSL* session)
 
 qint64 TlsSocket::encryptedBytesToWrite() const
 {
-    return transport->bytesToWrite();
+    return pending.size();
 }
 
 qint64 TlsSocket::bytesAvailable() const
@@ -134,10 +161,13 @@ qint64 TlsSocket::bytesToWrite() const
 void TlsSocket::close()
 {
     // Also what abort() ends in: the connection is dropped at once.
-    transport->abort();
+    const bool wasConnected = state() != UnconnectedState;
+    closeDescriptor();
     release();
     QIODevice::close();
     setSocketState(UnconnectedState);
+    if (wasConnected)
+        emit disconnected();
 }
 
 void TlsSocket::disconnectFromHost()
@@ -153,15 +183,30 @@ void TlsSocket::disconnectFromHost()
         sendRecords();
     }
     setSocketState(ClosingState);
-    transport->disconnectFromHost();
+    closeWhenSent = true;
+    if (pending.isEmpty())
+        finishClose();
 }
 
 bool TlsSocket::waitForBytesWritten(int msecs)
 {
     encryptUnsent();
-    if (transport->state() == UnconnectedState)
-        return false;
-    return transport->waitForBytesWritten(msecs);
+    QElapsedTimer clock;
+    clock.start();
+    while (descriptor >= 0 && !pending.isEmpty()) {
+        const qint64 before = pending.size();
+        pollfd ready{descriptor, POLLOUT, 0};
+        const int left = msecs < 0 ? -1 : int(qMax<qint64>(0, msecs - clock.elapsed()));
+        if (::poll(&ready, 1, left) < 0 && errno != EINTR)
+            return false;
+        if (ready.revents)
+            sendPending();
+        if (pending.size() < before)
+            return true;
+        if (msecs >= 0 && clock.elapsed() >= msecs)
+            return false;
+    }
+    return false;
 }
 
 bool TlsSocket::waitForReadyRead(int msecs)
@@ -170,17 +215,28 @@ bool TlsSocket::waitForReadyRead(int msecs)
     QElapsedTimer clock;
     clock.start();
     const qint64 before = bytesAvailable();
-    while (bytesAvailable() == before && state() == ConnectedState) {
+    while (bytesAvailable() == before && state() == ConnectedState && descriptor >= 0) {
+        pollfd ready{descriptor, POLLIN, 0};
         const int left = msecs < 0 ? -1 : int(msecs - clock.elapsed());
-        if ((msecs >= 0 && left <= 0) || !transport->waitForReadyRead(left))
+        if (msecs >= 0 && left <= 0)
             return false;
+        if (::poll(&ready, 1, left) < 0 && errno != EINTR)
+            return false;
+        if (ready.revents)
+            readRecords();
     }
     return bytesAvailable() > before;
 }
 
 void TlsSocket::setSocketOption(QAbstractSocket::SocketOption option, const QVariant& value)
 {
-    transport->setSocketOption(option, value);
+    const int on = value.toInt() ? 1 : 0;
+    if (descriptor < 0)
+        return;
+    if (option == LowDelayOption)
+        ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    else if (option == KeepAliveOption)
+        ::setsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
 }
 
 qint64 TlsSocket::readData(char* data, qint64 maxSize)
@@ -219,19 +275,47 @@ void TlsSocket::encryptUnsent()
         return;
     }
     sendRecords();
-    transport->flush(); // now: the thread is about to wait, or waits for this
 }
 
-void TlsSocket::transportReadyRead()
+void TlsSocket::readRecords()
 {
-    const QByteArray records = transport->readAll();
-    if (!ssl)
-        return;
-    if (!records.isEmpty() && BIO_write(incoming, records.constData(), records.size()) <= 0) {
-        fail("cannot take records");
-        return;
+    if (descriptor < 0 || !ssl)
+        return; // before the handshake starts, what the client sent stays in the kernel
+    char buffer[chunk];
+    bool ended = false;
+    for (;;) {
+        const ssize_t size = ::read(descriptor, buffer, sizeof(buffer));
+        if (size > 0) {
+            if (BIO_write(incoming, buffer, int(size)) <= 0) {
+                fail("cannot take records");
+                return;
+            }
+            if (size < ssize_t(sizeof(buffer)))
+                break; // the kernel has no more now; a further read would only say so
+            continue;
+        }
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            lost(RemoteHostClosedError);
+            return;
+        }
+        ended = size == 0;
+        break;
     }
+    if (ended)
+        readable->setEnabled(false); // the end stays readable; it is handled once
     advance();
+    if (ended && descriptor >= 0 && state() == ConnectedState) {
+        // The client has sent all it will; what it asked for still goes out before the close.
+        encryptUnsent();
+        if (descriptor < 0)
+            return;
+        setSocketState(ClosingState);
+        closeWhenSent = true;
+        if (pending.isEmpty())
+            finishClose();
+    }
 }
 
 void TlsSocket::advance()
@@ -262,7 +346,11 @@ void TlsSocket::advance()
     sendRecords(); // a reply to the client's close or key update
     if (error == SSL_ERROR_ZERO_RETURN) {
         // The client has sent all it will; what it sent is still served.
-        transport->disconnectFromHost();
+        if (received.size() > before)
+            emit readyRead();
+        if (state() == ConnectedState)
+            disconnectFromHost();
+        return;
     } else if (error != SSL_ERROR_WANT_READ) {
         fail("read failed");
         return;
@@ -273,10 +361,90 @@ void TlsSocket::advance()
 
 void TlsSocket::sendRecords()
 {
-    char buffer[chunk];
-    int size;
-    while (outgoing && (size = BIO_read(outgoing, buffer, chunk)) > 0)
-        transport->write(buffer, size);
+    if (!outgoing)
+        return;
+    char* records = nullptr;
+    const long size = BIO_get_mem_data(outgoing, &records);
+    if (size <= 0)
+        return;
+    send(records, size);
+    (void)BIO_reset(outgoing);
+}
+
+void TlsSocket::send(const char* data, qint64 size)
+{
+    if (broken || descriptor < 0)
+        return;
+    if (!pending.isEmpty()) {
+        pending.append(data, int(size));
+        return;
+    }
+    qint64 sent = 0;
+    while (sent < size) {
+        const ssize_t written = ::send(descriptor, data + sent, size_t(size - sent), MSG_NOSIGNAL);
+        if (written > 0) {
+            sent += written;
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pending.append(data + sent, int(size - sent));
+            writable->setEnabled(true);
+            return;
+        } else {
+            // Closing from here would pull the session from under the caller; the close
+            // follows from the event loop, and the rest of the answer is dropped.
+            broken = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (broken)
+                        lost(RemoteHostClosedError);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
+}
+
+void TlsSocket::sendPending()
+{
+    while (!pending.isEmpty() && !broken && descriptor >= 0) {
+        const ssize_t written =
+            ::send(descriptor, pending.constData(), size_t(pending.size()), MSG_NOSIGNAL);
+        if (written > 0) {
+            pending.remove(0, int(written));
+            emit bytesWritten(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            pending.clear();
+            lost(RemoteHostClosedError);
+            return;
+        }
+    }
+    if (writable)
+        writable->setEnabled(false);
+    if (pending.isEmpty() && closeWhenSent)
+        finishClose();
+}
+
+void TlsSocket::lost(QAbstractSocket::SocketError error)
+{
+    if (state() == UnconnectedState)
+        return;
+    setSocketError(error);
+    setErrorString(QString::fromLocal8Bit(strerror(errno)));
+    emit errorOccurred(error);
+    close();
+}
+
+void TlsSocket::finishClose()
+{
+    closeDescriptor();
+    setSocketState(UnconnectedState);
+    emit disconnected();
 }
 
 void TlsSocket::fail(const char* what)
@@ -286,20 +454,24 @@ void TlsSocket::fail(const char* what)
             error ? ERR_reason_error_string(error) : "no reason given");
     setSocketError(QAbstractSocket::SslHandshakeFailedError);
     setErrorString(QString::fromLatin1(what));
-    transport->abort(); // emits disconnected
+    close(); // emits disconnected
 }
 
-void TlsSocket::transportDisconnected()
+void TlsSocket::closeDescriptor()
 {
-    setSocketState(UnconnectedState);
-    emit disconnected();
-}
-
-void TlsSocket::transportError(QAbstractSocket::SocketError error)
-{
-    setSocketError(error);
-    setErrorString(transport->errorString());
-    emit errorOccurred(error);
+    // Often called from the notifier's own signal: it is switched off now and deleted later.
+    for (QSocketNotifier* notifier : {readable, writable}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    readable = writable = nullptr;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    descriptor = -1;
+    pending.clear();
+    closeWhenSent = false;
 }
 
 void TlsSocket::release()

@@ -3,6 +3,8 @@
 
 #include <QTcpSocket>
 
+class QSocketNotifier;
+
 typedef struct ssl_st SSL;
 typedef struct bio_st BIO;
 
@@ -13,10 +15,12 @@ class TlsContext;
 /**
  * The server side of a TLS connection, read and written like a QTcpSocket.
  *
- * OpenSSL works on two memory buffers; a plain socket inside carries its records. Every
+ * OpenSSL works on two memory buffers whose records go to and from the connection's descriptor
+ * directly, read and written when it is ready: a request costs one read and its answer one
+ * write, with no socket buffers of Qt's in between. Every
  * connection is made from one shared TlsContext, so a handshake costs only the handshake
  * (a configuration per connection costs more than the cryptography), and a returning
- * client resumes its session. Lives in one thread with its inner socket.
+ * client resumes its session. Lives in one thread.
  */
 class TlsSocket : public QTcpSocket
 {
@@ -43,6 +47,11 @@ public:
     qintptr takeSession(SSL** session);
     /** Frees a session that was taken and will not be adopted. */
     static void freeSession(SSL* session);
+    /**
+     * Encrypts what has been written and sends it now; otherwise that happens when the
+     * thread is about to wait for events.
+     */
+    void encryptUnsent();
     /** Records made but not yet taken by the network. */
     qint64 encryptedBytesToWrite() const;
 
@@ -62,17 +71,24 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
-    void transportReadyRead();
-    void transportDisconnected();
-    void transportError(QAbstractSocket::SocketError error);
+    void readRecords();
+    void sendPending();
     void advance();
-    void encryptUnsent();
     void sendRecords();
+    void send(const char* data, qint64 size);
+    void lost(QAbstractSocket::SocketError error);
+    void finishClose();
     void fail(const char* what);
+    void closeDescriptor();
     void release();
 
     const TlsContext* context;
-    QTcpSocket* transport;
+    int descriptor = -1;
+    QSocketNotifier* readable = nullptr;
+    QSocketNotifier* writable = nullptr;
+    QByteArray pending;         // records the network has not taken yet
+    bool closeWhenSent = false; // closing: the descriptor goes once the records are out
+    bool broken = false;        // the network refused a write; the rest is dropped
     SSL* ssl = nullptr;
     BIO* incoming = nullptr; // records from the client, owned by ssl
     BIO* outgoing = nullptr; // records for the client, owned by ssl
