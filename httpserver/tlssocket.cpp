@@ -75,7 +75,8 @@ bool TlsSocket::setSocketDescriptor(qintptr socketDescriptor, SocketState state,
     setLocalAddress(localAddress);
     setLocalPort(portOf(local));
     setSocketState(state);
-    setOpenMode(openMode);
+    // The decrypted bytes are a buffer already; a second one in QIODevice would only copy.
+    setOpenMode(openMode | Unbuffered);
     // The thread that adopts the connection serves it.
     auto* dispatcher = QAbstractEventDispatcher::instance();
     if (dispatcher && dispatcher != idleSource) {
@@ -247,6 +248,12 @@ qint64 TlsSocket::readData(char* data, qint64 maxSize)
     memcpy(data, received.constData(), size_t(size));
     received.remove(0, size);
     return size;
+}
+
+qint64 TlsSocket::readLineData(char* data, qint64 maxSize)
+{
+    const int end = received.indexOf('\n');
+    return readData(data, end >= 0 ? qMin<qint64>(maxSize, end + 1) : maxSize);
 }
 
 qint64 TlsSocket::writeData(const char* data, qint64 size)

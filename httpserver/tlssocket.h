@@ -68,6 +68,7 @@ signals:
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
+    qint64 readLineData(char* data, qint64 maxSize) override;
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
