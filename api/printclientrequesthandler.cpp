@@ -134,8 +134,12 @@ QString PrintClientRequestHandler::bearerKey(const QString& authorization)
     if (authorization.isEmpty() || !authorization.contains(QStringLiteral("Bearer"))) {
         return QString();
     }
-    const QStringList pieces = authorization.split(QLatin1Char(' '));
-    return pieces.size() == 2 ? pieces.at(1) : QString();
+    // "Bearer KEY": two pieces around exactly one blank, the key the second.
+    const int blank = authorization.indexOf(QLatin1Char(' '));
+    if (blank < 0 || authorization.indexOf(QLatin1Char(' '), blank + 1) >= 0) {
+        return QString();
+    }
+    return authorization.mid(blank + 1);
 }
 
 void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& response)
@@ -170,7 +174,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         } else if (!body.isEmpty()) {
             answer = failure(QStringLiteral("Invalid Json"));
         }
-    } else {
+    } else if (!request.getParameterMap().isEmpty()) { // without any, the defaults stand
         if (key.isEmpty()) {
             key = wholeText(request.getParameter("securityKey"));
         }
@@ -185,8 +189,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponse& resp
         fields.jobParameter = request.getParameter("job");
         const QByteArray width = request.getParameter("width");
         fields.width = width.isEmpty() ? 576 : width.toInt(nullptr, 10);
-        fields.request = &request;
     }
+    fields.request = &request;
 
     response.setHeader("Access-Control-Allow-Origin", allowedOrigin(origin).toUtf8());
     response.setHeader("Vary", "Origin");
