@@ -6,11 +6,10 @@
 #include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QSocketNotifier>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>

@@ -15,12 +15,12 @@ class TlsContext;
 /**
  * The server side of a TLS connection, read and written like a QTcpSocket.
  *
- * OpenSSL works on two memory buffers whose records go to and from the connection's descriptor
- * directly, read and written when it is ready: a request costs one read and its answer one
- * write, with no socket buffers of Qt's in between. Every
- * connection is made from one shared TlsContext, so a handshake costs only the handshake
- * (a configuration per connection costs more than the cryptography), and a returning
- * client resumes its session. Lives in one thread.
+ * OpenSSL works on two memory buffers whose records go to and from the connection's
+ * descriptor directly, read and written when it is ready: a request costs one read and its
+ * answer one write, with no socket buffers of Qt's in between. Every connection is made from
+ * one shared TlsContext, so a handshake costs only the handshake (a configuration per
+ * connection costs more than the cryptography), and a returning client resumes its session.
+ * Lives in one thread.
  */
 class TlsSocket : public QTcpSocket
 {
