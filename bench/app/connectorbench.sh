@@ -278,7 +278,12 @@ echo "== Idle for 60 s"
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$program/stat"; }
 written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
+# Bytes written by each thread, to name the one that wrote at rest.
+threads() { for task in /proc/$program/task/*; do echo "$(basename "$task") $(awk '/^write_bytes/ {print $2}' "$task/io") $(cat "$task/comm")"; done | sort; }
 before=$(cpu) wrote=$(written)
+threads >"$work/threads-before"
 sleep 60
 after=$(cpu)
 echo "CPU: $(( (after - before) * 1000 / ticks )) ms in 60 s ($(python3 -c "print(round(($after - $before) / $ticks / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"
+join -a 2 -e 0 -o 0,1.2,2.2,2.3 "$work/threads-before" <(threads) |
+    awk '$3 != $2 {printf "  thread %s (%s): %d bytes\n", $1, $4, $3 - $2}'
