@@ -20,7 +20,7 @@ PACKAGES=(
     # QR codes and barcodes, the preview's font, and a real decoder for the tests
     libqrencode-dev libzint-dev fonts-dejavu-core zbar-tools
     # TLS material, headless display, benchmarks
-    openssl ca-certificates xvfb xauth wrk nginx-light qrencode
+    openssl ca-certificates xvfb xauth wrk nginx-light qrencode imagemagick
     # the trust command (certutil), the package and its icons
     libnss3-tools dpkg-dev librsvg2-bin desktop-file-utils
     # real browsers against the program, and the package's checker

@@ -1,5 +1,6 @@
 // Time and peak memory of the receipt jobs' heavy steps: rasterising a photograph of an 80 mm
-// receipt's width in high and low density, encoding a long receipt of accented text, previewing
+// receipt's width in high and low density (and the whole picture job from its PNG next to
+// ImageMagick's dithering of the same PNG), encoding a long receipt of accented text, previewing
 // a receipt with a QR code, and a QR code's bytes with the printer's function next to the same
 // QR code sent as a picture.
 //
@@ -14,6 +15,7 @@
 #include "printjob.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -21,7 +23,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cmath>
@@ -91,10 +96,11 @@ QString receipt(int lines)
 
 QString filter;
 
-void measure(const char* name, int runs, const std::function<qint64()>& job)
+// The median time in ms, or 0 when the filter leaves the job out.
+double measure(const char* name, int runs, const std::function<qint64()>& job)
 {
     if (!QString::fromLatin1(name).contains(filter))
-        return;
+        return 0;
     std::vector<double> times;
     qint64 peak = 0;
     qint64 bytes = 0;
@@ -111,6 +117,7 @@ void measure(const char* name, int runs, const std::function<qint64()>& job)
     std::printf("%-34s median %8.2f ms  min %8.2f ms  peak +%6lld KiB  output %lld bytes\n", name,
                 times[times.size() / 2], times.front(), static_cast<long long>(peak),
                 static_cast<long long>(bytes));
+    return times[times.size() / 2];
 }
 
 } // namespace
@@ -141,6 +148,40 @@ int main(int argc, char** argv)
     };
     measure("raster 576x2000, high density", runs, [&] { return raster(true); });
     measure("raster 576x2000, low density", runs, [&] { return raster(false); });
+
+    // The whole picture job from the PNG a web page sends, next to ImageMagick dithering the
+    // same PNG to one bit a dot (Floyd-Steinberg, as the job does) on its own, one process a
+    // run as on a command line.
+    QByteArray photoPng;
+    QBuffer photoBuffer(&photoPng);
+    photoBuffer.open(QIODevice::WriteOnly);
+    photo.save(&photoBuffer, "PNG");
+    const double ours = measure("picture job from PNG, high density", runs, [&] {
+        ESCImageManager manager;
+        manager.setImage(QImage::fromData(photoPng), 576, 2000, true, 0, false);
+        return qint64(manager.getBytesToSend().size());
+    });
+    // Debian's own binary by name: a "convert" elsewhere on the path may be something else.
+    QString magick = QStandardPaths::findExecutable(QStringLiteral("convert-im6.q16"));
+    if (magick.isEmpty())
+        magick = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    QTemporaryFile photoFile(QDir::tempPath() + QStringLiteral("/escposbench-XXXXXX.png"));
+    if (ours > 0 && !magick.isEmpty() && photoFile.open() && photoFile.write(photoPng) > 0 &&
+        photoFile.flush()) {
+        const double theirs = measure("ImageMagick dithering, same PNG", runs, [&] {
+            QProcess convert;
+            convert.start(magick, {photoFile.fileName(), QStringLiteral("-dither"),
+                                   QStringLiteral("FloydSteinberg"), QStringLiteral("-monochrome"),
+                                   QStringLiteral("pbm:-")});
+            convert.waitForFinished(-1);
+            return qint64(convert.readAllStandardOutput().size());
+        });
+        if (theirs > 0)
+            std::printf("picture job: %.2f x ImageMagick's dithering alone\n", ours / theirs);
+    } else if (ours > 0) {
+        std::printf("ImageMagick (package imagemagick) not found: no reference for the picture "
+                    "job\n");
+    }
 
     const QString text = receipt(200);
     measure("text, 200 lines, code pages", runs, [&] {
