@@ -35,12 +35,14 @@ lpadmin -h "$CUPS_SERVER" -p "$queue" -E -v "socket://127.0.0.1:$(cat "$work/pri
 # The program: accepted terms, a known key, the printer switched on, its own data folder.
 key="Br0wser+v4.0"
 api_port=$(free_port)
-hash=$(python3 -c 'import base64,hashlib,sys; print(base64.b64encode(hashlib.sha1(sys.argv[1].encode("latin-1")).digest()).decode().replace("=", "%3D"))' "$queue")
 mkdir -p "$work/config/Velora" "$work/tmp" "$work/data"
-printf '[General]\nlicenseAccepted=true\nsecurityKey=%s\nprinters/%s=true\n' "$key" "$hash" \
+printf '[General]\nlicenseAccepted=true\nsecurityKey=%s\n' "$key" \
     >"$work/config/Velora/Printarra.conf"
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data TMPDIR=$work/tmp
 export PRINTARRA_PORT=$api_port PRINTARRA_UPDATE_URL=http://127.0.0.1:1 PRINTARRA_PROGRAM=$program
+# Switched on by the program itself: a queue's settings key is a hash that may hold "//",
+# which a hand-written file would not spell as the program reads it.
+env -u DISPLAY -u WAYLAND_DISPLAY "$program" --enable-printer "$queue"
 # This installation's CA, which printarra-trust also asks the program for.
 ca=$(timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY "$program" --tls-material | tail -n1)
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" >"$work/program.log" 2>&1 & pids+=($!)
