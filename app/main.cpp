@@ -15,6 +15,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <exception>
+#include <limits>
 
 int main(int argc, char* argv[])
 {
@@ -23,6 +24,12 @@ int main(int argc, char* argv[])
     // The main thread keeps GLib's loop for the desktop's sake.
     if (qEnvironmentVariableIsEmpty("QT_NO_THREADED_GLIB")) {
         qputenv("QT_NO_THREADED_GLIB", "1");
+    }
+    // Qt's network bearer layer, which the update check's access manager brings in, would
+    // scan every interface every 10 s; nothing here uses what it finds (the certificate
+    // follows the addresses on its own timer).
+    if (qEnvironmentVariableIsEmpty("QT_BEARER_POLL_TIMEOUT")) {
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
     }
     const QString name = AppConfig::applicationName();
     QCoreApplication::setOrganizationName(AppConfig::organizationName());

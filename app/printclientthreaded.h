@@ -67,7 +67,7 @@ private:
     CupsMonitor cups;
     QByteArray listedDestinations; // as they were at the last listing
     QTimer* cupsEvents = nullptr;
-    static constexpr int cupsEventInterval = 2000; // ms between looks at the printer events
+    static constexpr int cupsEventInterval = 3000; // ms between looks at the printer events
 };
 
 #endif
