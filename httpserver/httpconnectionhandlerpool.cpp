@@ -45,6 +45,7 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
 {
     HttpConnectionHandler* freeHandler = nullptr;
     QMutexLocker locker(&mutex);
+    usedSinceTrim = true;
     for (HttpConnectionHandler* handler : qAsConst(pool)) {
         if (!handler->isBusy()) {
             freeHandler = handler;
@@ -103,26 +104,31 @@ void HttpConnectionHandlerPool::cleanup()
     const int maxIdleHandlers = HttpSettings::intValue(settings, HttpSettingKeys::minThreads,
                                                        HttpSettings::defaultMinThreads);
     int idleCounter = 0;
+    bool retired = false;
     QMutexLocker locker(&mutex);
     const QList<HttpConnectionHandler*> handlers = pool;
     for (HttpConnectionHandler* handler : handlers) {
-        if (!handler->isBusy()) {
-            if (++idleCounter > maxIdleHandlers) {
-                delete handler;
-                pool.removeOne(handler);
-                qCDebug(httpLog,
-                        "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is "
-                        "now %i",
-                        static_cast<void*>(handler), int(pool.size()));
-#ifdef __GLIBC__
-                // What a burst of connections took (buffers, sessions, per-thread heaps) goes
-                // back to the system once the pool shrinks again; the allocator keeps it.
-                malloc_trim(0);
-#endif
-                break;
-            }
+        if (!handler->isBusy() && ++idleCounter > maxIdleHandlers) {
+            delete handler;
+            pool.removeOne(handler);
+            qCDebug(httpLog,
+                    "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is "
+                    "now %i",
+                    static_cast<void*>(handler), int(pool.size()));
+            retired = true;
+            break;
         }
     }
+#ifdef __GLIBC__
+    // What a burst of connections took (buffers, sessions, per-thread heaps) goes back to the
+    // system once the pool shrinks or has fallen idle after use; the allocator keeps it.
+    if (retired || (usedSinceTrim && idleCounter == handlers.size())) {
+        usedSinceTrim = false;
+        malloc_trim(0);
+    }
+#else
+    Q_UNUSED(retired)
+#endif
 }
 
 int HttpConnectionHandlerPool::size() const

@@ -64,6 +64,7 @@ private:
     QList<HttpConnectionHandler*> pool;
     QTimer cleanupTimer;
     mutable QMutex mutex;
+    bool usedSinceTrim = false; // a connection was handed out since the memory was last trimmed
     TlsContext* tls = nullptr;
     std::atomic<int> waitingConnections{0};
 };
