@@ -208,6 +208,26 @@ private slots:
         QCOMPARE(handler->nested.load(), 0);
     }
 
+    // An answer written in one last part, larger than the network takes while the client is not
+    // reading, leaves its rest queued when the handler returns; it follows as the client reads.
+    void sendsTheRestOfALastPartLater_data() { answers503WhenEveryHandlerIsBusy_data(); }
+    void sendsTheRestOfALastPartLater()
+    {
+        QFETCH(bool, tls);
+        (*settings)->setValue("maxRequestSize", 16 << 20);
+        (*settings)->setValue("readTimeout", 120000); // closing would flush the rest too
+        start(tls);
+        auto http = client();
+        http->tcpSocket()->setReadBufferSize(1024);
+        const QByteArray body(8 << 20, 'b');
+        http->send("POST /echo HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\n\r\n" + body);
+        QTRY_COMPARE(handler->served.load(), 1);
+        QTest::qWait(200);
+        http->tcpSocket()->setReadBufferSize(0);
+        QCOMPARE(http->readResponse(30000).body.size(), body.size() + 5);
+    }
+
     // A connection idle after its answer, or trickling a request, is cut after the read timeout
     // (for a body, with time for its length at the slowest rate); a steady body is not.
     void readTimeout_data()
