@@ -15,7 +15,6 @@
 #include <QTranslator>
 #include <cstdio>
 #include <exception>
-#include <limits>
 
 int main(int argc, char* argv[])
 {
@@ -25,11 +24,12 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_THREADED_GLIB")) {
         qputenv("QT_NO_THREADED_GLIB", "1");
     }
-    // Qt's network bearer layer, which the update check's access manager brings in, would
-    // scan every interface every 10 s; nothing here uses what it finds (the certificate
-    // follows the addresses on its own timer).
+    // Qt's network bearer layer, which the update check's access manager brings in, scans
+    // every interface every 10 s by default. Nothing here needs to know that often (the
+    // certificate follows the addresses on its own timer); once a minute still lets the access
+    // manager notice a network that came up after the start, which it needs before it sends.
     if (qEnvironmentVariableIsEmpty("QT_BEARER_POLL_TIMEOUT")) {
-        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
+        qputenv("QT_BEARER_POLL_TIMEOUT", "60000");
     }
     const QString name = AppConfig::applicationName();
     QCoreApplication::setOrganizationName(AppConfig::organizationName());
