@@ -296,8 +296,8 @@ void HttpConnectionHandler::serveAvailableRequests()
                 // upload; a trickle of bytes cannot keep the handler for ever.
                 readTimer.start(
                     readTimeoutMs +
-                    int(qMin<qint64>(INT_MAX / 2, currentRequest->getExpectedBodySize() * 1000 /
-                                                      minimumBodyRate)));
+                    int(qMin<qint64>(INT_MAX / 2, qint64(currentRequest->getExpectedBodySize()) *
+                                                      1000 / minimumBodyRate)));
                 // A client that asked first sends its body only when told to (or after a
                 // wait of its own); a head that is refused never gets here.
                 if (qstricmp(currentRequest->getHeader("Expect").constData(), "100-continue") ==
