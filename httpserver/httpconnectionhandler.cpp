@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <climits>
+#include <poll.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -17,6 +18,8 @@ const char connectionClose[] = "close";
 constexpr qint64 minimumBodyRate = 16384;
 // How long a keep-alive connection keeps its handler while other connections wait for one.
 constexpr qint64 turnMs = 100;
+// How long the thread stays awake for a sole connection's next request (see below).
+constexpr qint64 awakeAfterAnswerNs = 50000;
 } // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings,
@@ -91,7 +94,14 @@ bool HttpConnectionHandler::isBusy() const
 
 void HttpConnectionHandler::setBusy()
 {
-    busy = true;
+    markBusy(true);
+}
+
+void HttpConnectionHandler::markBusy(bool on)
+{
+    if (busy.exchange(on) != on && busyHandlers) {
+        busyHandlers->fetch_add(on ? 1 : -1);
+    }
 }
 
 qint64 HttpConnectionHandler::monotonicMs()
@@ -123,7 +133,7 @@ qint64 HttpConnectionHandler::waitingSinceMs() const
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor, SSL* session)
 {
     qCDebug(httpLog, "HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
-    busy = true;
+    markBusy(true);
     reserved = false;
 
     // A connection that was still waiting for a request gives way to this one: parked if it
@@ -161,7 +171,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor,
             ::close(int(socketDescriptor));
         }
         waitingSince = 0;
-        busy = false;
+        markBusy(false);
         return;
     }
 
@@ -200,7 +210,7 @@ void HttpConnectionHandler::disconnected()
     waitingSince = 0;
     // A handler already promised to a new connection stays taken until it adopts it.
     if (!adopting && !reserved) {
-        busy = false;
+        markBusy(false);
         emit freed();
     }
 }
@@ -275,10 +285,37 @@ void HttpConnectionHandler::read()
     reading = false;
 }
 
+bool HttpConnectionHandler::nextRequestArrived()
+{
+    // A client that sends its next request as soon as it has the answer (a page's follow-up
+    // call, a loop of status polls) finds the thread still awake: it looks at the socket for
+    // a moment before it sleeps. Falling asleep and being woken by the other core costs
+    // tens of microseconds on virtual machines, more than the request itself. Only while this
+    // is the one connection: with more, the others need the core; with one core, the client
+    // cannot send while this thread runs.
+    static const bool otherCores = QThread::idealThreadCount() > 1;
+    if (!otherCores || closing || currentRequest ||
+        socket->state() != QAbstractSocket::ConnectedState ||
+        (busyHandlers && busyHandlers->load() > 1) || HttpResponse::pendingBytes(socket) > 0) {
+        return false;
+    }
+    pollfd ready{tls ? static_cast<TlsSocket*>(socket)->descriptorForPolling()
+                     : int(socket->socketDescriptor()),
+                 POLLIN, 0};
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        if (::poll(&ready, 1, 0) > 0) {
+            return socket->waitForReadyRead(0);
+        }
+    } while (clock.nsecsElapsed() < awakeAfterAnswerNs);
+    return false;
+}
+
 void HttpConnectionHandler::serveAvailableRequests()
 {
     // Requests that arrive back to back on one connection are served in order, in one pass.
-    while (socket->isOpen() && socket->bytesAvailable()) {
+    while (socket->isOpen() && (socket->bytesAvailable() || nextRequestArrived())) {
         if (closing) {
             socket->readAll(); // the client is being cut off; what it still sends is dropped
             return;

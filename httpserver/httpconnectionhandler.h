@@ -59,6 +59,8 @@ public:
      * that it takes its turn again behind them instead of holding the handler.
      */
     void setWaitingConnections(const std::atomic<int>* count) { waitingConnections = count; }
+    /** The number of busy handlers in the pool, kept up to date by each of them. */
+    void setBusyHandlers(std::atomic<int>* count) { busyHandlers = count; }
 
 signals:
     /** The handler has become free for a new connection. */
@@ -86,6 +88,8 @@ private:
     void closeConnection();
     bool park();
     void serveAvailableRequests();
+    bool nextRequestArrived();
+    void markBusy(bool on);
     void waitForRequest();
     static QByteArray refusal(int httpStatus);
 
@@ -106,6 +110,7 @@ private:
     std::atomic<qint64> waitingSince{0};
     std::atomic<bool> reserved{false};
     const std::atomic<int>* waitingConnections = nullptr;
+    std::atomic<int>* busyHandlers = nullptr;
     qint64 connectedSinceMs = 0;
 };
 

@@ -59,6 +59,7 @@ HttpConnectionHandler* HttpConnectionHandlerPool::getConnectionHandler()
         if (pool.count() < maxConnectionHandlers) {
             freeHandler = new HttpConnectionHandler(settings, requestHandler, tls);
             freeHandler->setWaitingConnections(&waitingConnections);
+            freeHandler->setBusyHandlers(&busyHandlers);
             connect(freeHandler, &HttpConnectionHandler::parked, this,
                     &HttpConnectionHandlerPool::connectionParked, Qt::QueuedConnection);
             connect(freeHandler, &HttpConnectionHandler::freed, this,

@@ -67,6 +67,7 @@ private:
     bool usedSinceTrim = false; // a connection was handed out since the memory was last trimmed
     TlsContext* tls = nullptr;
     std::atomic<int> waitingConnections{0};
+    std::atomic<int> busyHandlers{0}; // kept by the handlers themselves
 };
 
 } // namespace corvane

@@ -217,13 +217,14 @@ bool TlsSocket::waitForReadyRead(int msecs)
     const qint64 before = bytesAvailable();
     while (bytesAvailable() == before && state() == ConnectedState && descriptor >= 0) {
         pollfd ready{descriptor, POLLIN, 0};
-        const int left = msecs < 0 ? -1 : int(msecs - clock.elapsed());
-        if (msecs >= 0 && left <= 0)
-            return false;
+        // With no time left the socket is still looked at once, without waiting.
+        const int left = msecs < 0 ? -1 : int(qMax<qint64>(0, msecs - clock.elapsed()));
         if (::poll(&ready, 1, left) < 0 && errno != EINTR)
             return false;
         if (ready.revents)
             readRecords();
+        else if (left == 0)
+            return false;
     }
     return bytesAvailable() > before;
 }

@@ -55,6 +55,9 @@ public:
     /** Records made but not yet taken by the network. */
     qint64 encryptedBytesToWrite() const;
 
+    /** The connection's descriptor (-1 without one), for waiting on it directly. */
+    int descriptorForPolling() const { return descriptor; }
+
     qint64 bytesAvailable() const override;
     qint64 bytesToWrite() const override;
     void close() override;
