@@ -97,7 +97,12 @@ void HttpListener::park(tSocketDescriptor socketDescriptor, SSL* session)
     // Readable: the next request, or the client's close, which a handler then sees.
     connect(notifier, &QSocketNotifier::activated, this,
             [this, notifier] { unpark(notifier, true); });
-    QTimer::singleShot(readTimeoutMs, notifier, [this, notifier] { unpark(notifier, false); });
+    // The timer goes with the notifier. A QTimer::singleShot() would outlive an unparked
+    // connection until its full timeout: after a busy minute, thousands of them.
+    auto* expiry = new QTimer(notifier);
+    expiry->setSingleShot(true);
+    connect(expiry, &QTimer::timeout, this, [this, notifier] { unpark(notifier, false); });
+    expiry->start(readTimeoutMs);
 }
 
 void HttpListener::unpark(QSocketNotifier* notifier, bool ready)
