@@ -52,12 +52,35 @@ XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data TMPDIR=$work/tmp PRINTARRA
     PRINTARRA_UPDATE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=offscreen \
     "$build/app/printarra" >/dev/null 2>&1 &
 program=$!
+started=$SECONDS
 for _ in $(seq 1 100); do
     curl -sk "https://127.0.0.1:$port/" >/dev/null 2>&1 && break
     sleep 0.1
 done
 
 url=https://127.0.0.1:$port
+
+# The program's CPU time (nanoseconds run by each of its threads), resident memory and bytes
+# written over 60 s at rest, and the threads that wrote, if any did.
+idle_minute() {
+    echo "== Idle for 60 s, $1"
+    local before after wrote
+    run() { cat /proc/"$program"/task/*/schedstat | awk '{sum += $1} END {print sum}'; }
+    written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
+    threads() { for task in /proc/$program/task/*; do echo "$(basename "$task") $(awk '/^write_bytes/ {print $2}' "$task/io") $(cat "$task/comm")"; done | sort; }
+    before=$(run) wrote=$(written)
+    threads >"$work/threads-before"
+    sleep 60
+    after=$(run)
+    echo "CPU: $(( (after - before) / 1000000 )) ms in 60 s ($(python3 -c "print(round(($after - $before) / 1e9 / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"
+    join -a 2 -e 0 -o 0,1.2,2.2,2.3 "$work/threads-before" <(threads) |
+        awk '$3 != $2 {printf "  thread %s (%s): %d bytes\n", $1, $4, $3 - $2}'
+}
+# At rest, left alone from its start: the minute that begins 60 s after the start.
+if [ "${BENCH_IDLE:-1}" != 0 ]; then
+    sleep $((started + 60 - SECONDS))
+    idle_minute "from 60 s after the start, before any load"
+fi
 
 # nginx with a throwaway configuration, answering every request with a fixed JSON body over
 # TLS with the certificate and key the program serves.
@@ -288,17 +311,4 @@ times = sorted(float(t) * 1000 for t in open(sys.argv[1]).read().split())
 print("request to answer: median %.1f ms, fastest %.1f ms, slowest %.1f ms" % (statistics.median(times), times[0], times[-1]))
 PY
 
-[ "${BENCH_IDLE:-1}" = 0 ] && exit 0
-echo "== Idle for 60 s"
-ticks=$(getconf CLK_TCK)
-cpu() { awk '{print $14 + $15}' "/proc/$program/stat"; }
-written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
-# Bytes written by each thread, to name the one that wrote at rest.
-threads() { for task in /proc/$program/task/*; do echo "$(basename "$task") $(awk '/^write_bytes/ {print $2}' "$task/io") $(cat "$task/comm")"; done | sort; }
-before=$(cpu) wrote=$(written)
-threads >"$work/threads-before"
-sleep 60
-after=$(cpu)
-echo "CPU: $(( (after - before) * 1000 / ticks )) ms in 60 s ($(python3 -c "print(round(($after - $before) / $ticks / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"
-join -a 2 -e 0 -o 0,1.2,2.2,2.3 "$work/threads-before" <(threads) |
-    awk '$3 != $2 {printf "  thread %s (%s): %d bytes\n", $1, $4, $3 - $2}'
+[ "${BENCH_IDLE:-1}" = 0 ] || idle_minute "after the runs above"
