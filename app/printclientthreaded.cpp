@@ -92,7 +92,10 @@ QPair<QString, QString> PrintClientThreaded::tlsFiles()
         return {fixedKey, QStringLiteral(":/ssl/kvr.cert")};
     }
     TlsMaterial material;
-    const TlsMaterial::Outcome outcome = material.ensure();
+    const TlsMaterial::Names names = TlsMaterial::currentNames();
+    const TlsMaterial::Outcome outcome = material.ensure(names);
+    checkedNames = names;
+    checkedSince.start();
     emit onTlsProblem(material.error());
     if (outcome == TlsMaterial::Outcome::Failed) {
         return {};
@@ -102,12 +105,24 @@ QPair<QString, QString> PrintClientThreaded::tlsFiles()
 
 void PrintClientThreaded::refreshTlsMaterial()
 {
+    // The full look (every file read, the keys parsed, the chain verified: about 10 ms) is
+    // taken when the machine's names changed, when the served chain's file changed (renewed
+    // by "printarra --tls-material" or removed), and once an hour for renewals and repairs.
+    // At rest the look is the names and one file.
+    if (checkedSince.isValid() && checkedSince.elapsed() < fullTlsCheckInterval &&
+        !servedChainPath.isEmpty() && readChain(servedChainPath) == servedChain) {
+        const TlsMaterial::Names names = TlsMaterial::currentNames();
+        if (names.hostName == checkedNames.hostName && names.addresses == checkedNames.addresses) {
+            return;
+        }
+    }
     const QString chainFile = tlsFiles().second;
     // Renewed here or by "printarra --tls-material": a new pool reads the files again.
     const QByteArray chain = readChain(chainFile);
     auto* listener = findChild<corvane::HttpListener*>(QString(), Qt::FindDirectChildrenOnly);
     if (!chainFile.isEmpty() && chain != servedChain && listener) {
         servedChain = chain;
+        servedChainPath = chainFile;
         if (listener->isListening()) {
             listener->close();
             listener->listen();
@@ -130,6 +145,7 @@ void PrintClientThreaded::getServer(bool online, PrintClientRequestHandler* requ
         settings.setValue(corvane::HttpSettingKeys::sslKeyFile, tls.first);
         settings.setValue(corvane::HttpSettingKeys::sslCertFile, tls.second);
         servedChain = readChain(tls.second);
+        servedChainPath = tls.second;
         settings.setValue(corvane::HttpSettingKeys::port, AppConfig::apiPort());
         settings.setValue(corvane::HttpSettingKeys::minThreads, 4);
         settings.setValue(corvane::HttpSettingKeys::maxThreads, 20);

@@ -2,6 +2,7 @@
 #define PRINTCLIENTTHREADED_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <QSerialPortInfo>
 
 #include "cupsmonitor.h"
+#include "tlsmaterial.h"
 
 class QTimer;
 
@@ -64,6 +66,10 @@ private:
     QPair<QString, QString> tlsFiles();
 
     QByteArray servedChain; // the chain the listener's pool loaded
+    QString servedChainPath;
+    TlsMaterial::Names checkedNames; // the names the material was last made current for
+    QElapsedTimer checkedSince;      // since then; invalid while the material is the build's
+    static constexpr int fullTlsCheckInterval = 3600000; // ms between full looks at rest
     CupsMonitor cups;
     QByteArray listedDestinations; // as they were at the last listing
     QTimer* cupsEvents = nullptr;
