@@ -65,7 +65,7 @@ url=https://127.0.0.1:$port
 idle_minute() {
     echo "== Idle for 60 s, $1"
     local before after wrote
-    run() { cat /proc/"$program"/task/*/schedstat | awk '{sum += $1} END {print sum}'; }
+    run() { cat /proc/"$program"/task/*/schedstat | awk '{sum += $1} END {printf "%.0f\n", sum}'; }
     written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
     threads() { for task in /proc/$program/task/*; do echo "$(basename "$task") $(awk '/^write_bytes/ {print $2}' "$task/io") $(cat "$task/comm")"; done | sort; }
     before=$(run) wrote=$(written)
