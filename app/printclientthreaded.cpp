@@ -41,9 +41,11 @@ void PrintClientThreaded::getPrinters()
     if (!cupsEvents) {
         // Made in this object's thread, where the print system is asked.
         cupsEvents = new QTimer(this);
+        // An event (a job moving the queue to processing and back is one) lists the queues
+        // again only when they differ from the last listing; the conditions follow at once.
         connect(cupsEvents, &QTimer::timeout, this, [this] {
             if (cups.changed()) {
-                getPrinters();
+                lookAtPrinters();
             }
         });
         cupsEvents->start(cupsEventInterval);

@@ -132,8 +132,20 @@ QByteArray CupsMonitor::destinations(int* described)
         const cups_dest_t& dest = dests[i];
         all.append(dest.name).append('/').append(dest.instance ? dest.instance : "");
         all.append(dest.is_default ? "*\n" : "\n");
-        for (int j = 0; j < dest.num_options; ++j)
-            all.append(dest.options[j].name).append('=').append(dest.options[j].value).append('\n');
+        for (int j = 0; j < dest.num_options; ++j) {
+            const char* name = dest.options[j].name;
+            const char* value = dest.options[j].value;
+            // Every job moves the queue to processing and back, stamps the time it did and may
+            // pass through reasons (the conditions carry those): only whether it is stopped
+            // belongs to what the listing shows.
+            if (qstrcmp(name, "printer-state-change-time") == 0 ||
+                qstrcmp(name, "printer-state-reasons") == 0 ||
+                qstrcmp(name, "marker-change-time") == 0)
+                continue;
+            if (qstrcmp(name, "printer-state") == 0)
+                value = qstrcmp(value, "5") == 0 ? "stopped" : "not stopped";
+            all.append(name).append('=').append(value).append('\n');
+        }
     }
     cupsFreeDests(count, dests);
     return all;

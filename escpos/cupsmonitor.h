@@ -38,9 +38,10 @@ public:
     // "media-empty-warning" are both "media-empty"; "none" is no reason.
     static QStringList tidyReasons(const QStringList& reasons);
     // The destinations as the print system and the users' option files describe them (names,
-    // the default, each queue's attributes), as one value to compare; read without touching
-    // the disk, unlike a listing that fetches every queue's description file. described, when
-    // given, receives their number.
+    // the default, each queue's attributes, whether it is stopped, but not its state's reasons
+    // or the times of its last state and marker changes), as one value to compare; read without
+    // touching the disk, unlike a listing that fetches every queue's description file. described,
+    // when given, receives their number.
     static QByteArray destinations(int* described = nullptr);
 
     // An IPP request to the local scheduler for uri (named uriName) by this user.

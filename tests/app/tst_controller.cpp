@@ -89,11 +89,13 @@ private slots:
         QVERIFY(!secondObject->state() && stateChanged.count() == 1);
     }
 
-    // The periodic look lists the queues again only when the print system's destinations
-    // changed: a listing writes a temporary file for each queue.
+    // The periodic look, and the one after a printer event, list the queues again only when
+    // the print system's destinations changed (not after a job; after a stop, a new queue):
+    // a listing writes a temporary file for each queue.
     void looksListOnlyWhatChanged()
     {
-        testenv::Queue first;
+        RawPrinter first;
+        QVERIFY2(first.create(), qPrintable(first.error()));
         PrintClientThreaded worker;
         QSignalSpy listed(&worker, &PrintClientThreaded::onGetPrinters);
         QSignalSpy looked(&worker, &PrintClientThreaded::onGetPrinterConditions);
@@ -101,9 +103,20 @@ private slots:
         worker.lookAtPrinters();
         QCOMPARE(listed.count(), 1);
         QCOMPARE(looked.count(), 2);
-        testenv::Queue second;
+        // A job, in a later second than the queue's last change, stamps a new state time.
+        QTest::qWait(1100);
+        QTemporaryFile job;
+        QVERIFY(job.open() && job.write("x") == 1 && job.flush());
+        QVERIFY(RawPrinter::runTool("lp", {"-d", first.queueName(), "-o", "raw", job.fileName()}));
+        QVERIFY(first.waitForJobs(1));
+        worker.lookAtPrinters();
+        QCOMPARE(listed.count(), 1);
+        QVERIFY(first.disable());
         worker.lookAtPrinters();
         QCOMPARE(listed.count(), 2);
+        testenv::Queue second;
+        worker.lookAtPrinters();
+        QCOMPARE(listed.count(), 3);
     }
 
     // Terminals: the ports listed stay; ports of the known USB vendors become new ones.
