@@ -12,6 +12,10 @@
 # who must be able to reach the spool (a build folder below /root is closed to
 # it). Clients reach the scheduler with CUPS_SERVER=RUNTIME/cups.sock
 # (lpadmin -h RUNTIME/cups.sock, libcups). It must run as root.
+#
+# Where dbus-daemon is installed, a system bus of its own listens on RUNTIME/bus.sock
+# (DBUS_SYSTEM_BUS_ADDRESS=unix:path=RUNTIME/bus.sock), and the scheduler's D-Bus
+# notifier sends its signals there, as a desktop's scheduler does on the machine's bus.
 set -euo pipefail
 
 usage() {
@@ -26,6 +30,7 @@ dir=$(cd "$2" && pwd)
 runtime=$(cd "${3:-$2}" && pwd)
 sock=$runtime/cups.sock
 pidfile=$dir/cupsd.pid
+buspidfile=$dir/bus.pid
 
 stop() {
     if [ -f "$pidfile" ]; then
@@ -41,7 +46,14 @@ stop() {
         fi
         rm -f "$pidfile"
     fi
-    rm -f "$sock"
+    if [ -f "$buspidfile" ]; then
+        pid=$(cat "$buspidfile")
+        if grep -q dbus-daemon "/proc/$pid/cmdline" 2>/dev/null; then
+            kill -TERM "$pid"
+        fi
+        rm -f "$buspidfile"
+    fi
+    rm -f "$sock" "$runtime/bus.sock"
     rm -rf "$runtime/spool"
     if [ "$runtime" != "$dir" ]; then
         rmdir "$runtime" 2>/dev/null || true
@@ -70,6 +82,7 @@ User lp
 Group lp
 SystemGroup root
 FileDevice No
+PassEnv DBUS_SYSTEM_BUS_ADDRESS
 EOF
     cat >"$dir/etc/cupsd.conf" <<EOF
 LogLevel debug
@@ -92,13 +105,38 @@ PreserveJobHistory No
 EOF
     chmod 640 "$dir/etc/cupsd.conf" "$dir/etc/cups-files.conf"
 
-    setsid cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" \
+    local bus=
+    if command -v dbus-daemon >/dev/null; then
+        cat >"$dir/etc/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$runtime/bus.sock</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+EOF
+        dbus-daemon --config-file="$dir/etc/bus.conf" --fork --print-pid >"$buspidfile"
+        bus=unix:path=$runtime/bus.sock
+    fi
+    DBUS_SYSTEM_BUS_ADDRESS=$bus setsid cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" \
         </dev/null >"$dir/log/cupsd.out" 2>&1 &
     echo $! >"$pidfile"
 
     for _ in $(seq 1 100); do
         if [ -S "$sock" ] && lpstat -h "$sock" -r >/dev/null 2>&1; then
-            echo "cups-sandbox: cupsd (pid $(cat "$pidfile")) answers on $sock"
+            echo "cups-sandbox: cupsd (pid $(cat "$pidfile")) answers on $sock${bus:+, signals on $bus}"
             return 0
         fi
         if ! kill -0 "$(cat "$pidfile")" 2>/dev/null; then

@@ -17,6 +17,8 @@ PACKAGES=(
     qml-module-qt-labs-platform qml-module-qttest qml-module-qtquick-templates2
     # print system
     cups cups-client cups-daemon libcups2-dev
+    # the system bus on which the print system signals its events (tests: a bus of their own)
+    dbus-daemon
     # QR codes and barcodes, the preview's font, and a real decoder for the tests
     libqrencode-dev libzint-dev fonts-dejavu-core zbar-tools
     # TLS material, headless display, benchmarks
