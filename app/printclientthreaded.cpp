@@ -7,10 +7,19 @@
 #include "settingskeys.h"
 #include "tlsmaterial.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QNetworkInterface>
 #include <QSettings>
 #include <QTimer>
+
+namespace {
+const QString cupsNotifierPath = QStringLiteral("/org/cups/cupsd/Notifier");
+const QString cupsNotifierInterface = QStringLiteral("org.cups.cupsd.Notifier");
+constexpr int signalWait = 1000;        // ms a signal may lag behind its pulled event
+constexpr int signalledLookDelay = 100; // ms to gather a burst of signals
+} // namespace
 
 PrintClientThreaded::PrintClientThreaded(QObject* parent) : QObject(parent)
 {
@@ -41,15 +50,20 @@ void PrintClientThreaded::getPrinters()
     if (!cupsEvents) {
         // Made in this object's thread, where the print system is asked.
         cupsEvents = new QTimer(this);
-        // An event (a job moving the queue to processing and back is one) lists the queues
-        // again only when they differ from the last listing; the conditions follow at once.
-        connect(cupsEvents, &QTimer::timeout, this, [this] {
-            if (cups.changed()) {
-                lookAtPrinters();
-            }
-        });
-        cupsEvents->start(cupsEventInterval);
+        connect(cupsEvents, &QTimer::timeout, this, &PrintClientThreaded::lookAtPrinterEvents);
+        signalledLook = new QTimer(this);
+        signalledLook->setSingleShot(true);
+        connect(signalledLook, &QTimer::timeout, this, &PrintClientThreaded::lookAtPrinters);
+        // At rest nothing wakes the program for the printers while the scheduler signals its
+        // events on the system bus (as a desktop's does).
+        QDBusConnection bus = QDBusConnection::systemBus();
+        cups.setPushed(bus.isConnected() &&
+                       bus.connect(QString(), cupsNotifierPath, cupsNotifierInterface, QString(),
+                                   this, SLOT(cupsSignalled(QDBusMessage))));
         cups.changed(); // subscribes
+        if (!cups.pushed())
+            stopPush();
+        cupsEvents->start(cups.pushed() ? pushedCheckInterval : cupsEventInterval);
     }
     int described = 0;
     const QByteArray destinations = CupsMonitor::destinations(&described);
@@ -61,6 +75,27 @@ void PrintClientThreaded::getPrinters()
     emit onGetPrinterConditions(CupsMonitor::conditions(), cups.subscribed());
 }
 
+void PrintClientThreaded::lookAtPrinterEvents()
+{
+    const bool changed = cups.changed();
+    if (cups.pushed() && cups.reported() && signalled == signalledAtCheck) {
+        // Events no signal told of: the notifier cannot reach the bus, or another program's
+        // notifier holds it and sends other events. Unless a signal was only on its way, the
+        // events are fetched every few seconds again.
+        const int before = signalled;
+        QTimer::singleShot(signalWait, this, [this, before] {
+            if (signalled == before)
+                stopPush();
+        });
+    }
+    signalledAtCheck = signalled;
+    // An event (a job moving the queue to processing and back is one) lists the queues again
+    // only when they differ from the last listing; the conditions follow at once.
+    if (changed) {
+        lookAtPrinters();
+    }
+}
+
 void PrintClientThreaded::lookAtPrinters()
 {
     // A listing fetches each queue's description file into a temporary file: at rest, with
@@ -70,6 +105,25 @@ void PrintClientThreaded::lookAtPrinters()
         return;
     }
     emit onGetPrinterConditions(CupsMonitor::conditions(), true);
+}
+
+void PrintClientThreaded::cupsSignalled(const QDBusMessage& message)
+{
+    // Job signals (the notifier sends every event) leave the list as it is.
+    if (message.member().startsWith(QLatin1String("Printer")) ||
+        message.member().startsWith(QLatin1String("Server"))) {
+        ++signalled;
+        if (!signalledLook->isActive())
+            signalledLook->start(signalledLookDelay);
+    }
+}
+
+void PrintClientThreaded::stopPush()
+{
+    QDBusConnection::systemBus().disconnect(QString(), cupsNotifierPath, cupsNotifierInterface,
+                                            QString(), this, SLOT(cupsSignalled(QDBusMessage)));
+    cups.setPushed(false);
+    cupsEvents->setInterval(cupsEventInterval);
 }
 
 void PrintClientThreaded::getTpas()

@@ -13,6 +13,7 @@
 #include "cupsmonitor.h"
 #include "tlsmaterial.h"
 
+class QDBusMessage;
 class QTimer;
 
 class PrintClientRequestHandler;
@@ -53,6 +54,12 @@ public slots:
      * listed only when its destinations differ from the last listing; otherwise always.
      */
     void lookAtPrinters();
+    /**
+     * Fetches the print system's events, and looks at the queues when there were any. Every
+     * few seconds; while the print system signals them on the system bus, every half minute,
+     * to find events no signal told of (then every few seconds again).
+     */
+    void lookAtPrinterEvents();
     void getTpas();
     void getServer(bool online, PrintClientRequestHandler* requestHandler);
     /**
@@ -61,7 +68,11 @@ public slots:
      */
     void refreshTlsMaterial();
 
+private slots:
+    void cupsSignalled(const QDBusMessage& message);
+
 private:
+    void stopPush();
     /** The key and certificate chain files the server uses, or empty ones when unusable. */
     QPair<QString, QString> tlsFiles();
 
@@ -74,6 +85,12 @@ private:
     QByteArray listedDestinations; // as they were at the last listing
     QTimer* cupsEvents = nullptr;
     static constexpr int cupsEventInterval = 3000; // ms between looks at the printer events
+    // While the scheduler signals its events on the system bus, the pulled ones are only
+    // compared with the signals now and then.
+    static constexpr int pushedCheckInterval = 30000;
+    QTimer* signalledLook = nullptr; // one look for a burst of signals
+    int signalled = 0;               // printer and server signals received
+    int signalledAtCheck = 0;
 };
 
 #endif

@@ -12,6 +12,16 @@ constexpr int leaseSeconds = 3600;
 CupsMonitor::~CupsMonitor()
 {
     cancelSubscription(subscription);
+    cancelSubscription(pushSubscription);
+}
+
+void CupsMonitor::setPushed(bool wanted)
+{
+    pushWanted = wanted;
+    if (!wanted) {
+        cancelSubscription(pushSubscription);
+        pushSubscription = 0;
+    }
 }
 
 ipp_t* CupsMonitor::newRequest(ipp_op_t operation, const QByteArray& uri, const char* uriName)
@@ -34,11 +44,15 @@ ipp_t* CupsMonitor::send(ipp_t* request)
 }
 
 int CupsMonitor::subscribe(const QByteArray& uri, std::initializer_list<const char*> events,
-                           int leaseSeconds)
+                           int leaseSeconds, const char* recipient)
 {
     ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri);
-    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
-                 "ippget");
+    if (recipient)
+        ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_URI, "notify-recipient-uri", nullptr,
+                     recipient);
+    else
+        ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                     "ippget");
     const std::vector<const char*> names(events);
     ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
                   int(names.size()), nullptr, names.data());
@@ -151,8 +165,18 @@ QByteArray CupsMonitor::destinations(int* described)
     return all;
 }
 
+void CupsMonitor::renew(int id)
+{
+    ipp_t* renewal = newRequest(IPP_OP_RENEW_SUBSCRIPTION);
+    ippAddInteger(renewal, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    ippAddInteger(renewal, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  leaseSeconds);
+    ippDelete(send(renewal));
+}
+
 bool CupsMonitor::changed()
 {
+    lastReported = false;
     if (subscription > 0) {
         ipp_t* request = newRequest(IPP_OP_GET_NOTIFICATIONS);
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
@@ -161,32 +185,34 @@ bool CupsMonitor::changed()
                       nextSequence);
         ipp_t* answer = send(request);
         if (answer) {
-            bool any = false;
             for (ipp_attribute_t* a =
                      ippFindAttribute(answer, "notify-sequence-number", IPP_TAG_INTEGER);
                  a; a = ippFindNextAttribute(answer, "notify-sequence-number", IPP_TAG_INTEGER)) {
                 nextSequence = qMax(nextSequence, ippGetInteger(a, 0) + 1);
-                any = true;
+                lastReported = true;
             }
             ippDelete(answer);
             if (age.elapsed() > leaseSeconds * 500) {
-                ipp_t* renewal = newRequest(IPP_OP_RENEW_SUBSCRIPTION);
-                ippAddInteger(renewal, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                              subscription);
-                ippAddInteger(renewal, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER,
-                              "notify-lease-duration", leaseSeconds);
-                ippDelete(send(renewal));
+                renew(subscription);
+                if (pushSubscription > 0)
+                    renew(pushSubscription);
                 age.start();
             }
-            return any;
+            return lastReported;
         }
         subscription = 0; // gone with a restarted scheduler or an ended lease
     }
 
-    subscription =
-        subscribe("ipp://localhost/",
-                  {"printer-state-changed", "printer-added", "printer-deleted", "printer-modified"},
-                  leaseSeconds);
+    const auto events = {"printer-state-changed", "printer-added", "printer-deleted",
+                         "printer-modified"};
+    subscription = subscribe("ipp://localhost/", events, leaseSeconds);
+    // The scheduler runs one D-Bus notifier at a time, whichever subscription started it, and
+    // it sends only its own subscription's events: asking for all of them keeps other
+    // programs' signals (a desktop's job notices) coming while this one sends.
+    cancelSubscription(pushSubscription);
+    pushSubscription = subscription > 0 && pushWanted
+                           ? subscribe("ipp://localhost/", {"all"}, leaseSeconds, "dbus://")
+                           : 0;
     nextSequence = 1;
     age.start();
     return true;

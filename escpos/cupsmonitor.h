@@ -50,11 +50,12 @@ public:
     // Sends a request (and frees it). The answer, or null when the scheduler refused it or
     // did not answer; the caller frees it.
     static ipp_t* send(ipp_t* request);
-    // A subscription (pulled with Get-Notifications) to events of the queue or, for the
-    // server's own uri, of every queue; ended by its lease or cancelSubscription. 0 when the
-    // print system offers none.
+    // A subscription to events of the queue or, for the server's own uri, of every queue;
+    // ended by its lease or cancelSubscription. Pulled with Get-Notifications, or sent by the
+    // scheduler's notifier for recipient (such as "dbus://"). 0 when the print system offers
+    // none.
     static int subscribe(const QByteArray& uri, std::initializer_list<const char*> events,
-                         int leaseSeconds);
+                         int leaseSeconds, const char* recipient = nullptr);
     static void cancelSubscription(int id);
 
     // Whether the print system reported a printer event since the last look. True as well
@@ -63,9 +64,22 @@ public:
     bool changed();
     // Whether the last look found a working subscription.
     bool subscribed() const { return subscription > 0; }
+    // Whether the last look found events reported (not only a subscription made again).
+    bool reported() const { return lastReported; }
+
+    // Whether every event is also sent as a D-Bus signal on the system bus (by the scheduler's
+    // "dbus" notifier), with a second subscription made and renewed beside the pulled one,
+    // from the next look on.
+    void setPushed(bool wanted);
+    bool pushed() const { return pushSubscription > 0; }
 
 private:
+    void renew(int id);
+
     int subscription = 0;
+    int pushSubscription = 0;
+    bool pushWanted = false;
+    bool lastReported = false;
     int nextSequence = 1;
     QElapsedTimer age; // since the lease was last set
 };

@@ -5,6 +5,7 @@
 #include "testenv.h"
 #include "tlsmaterial.h"
 
+#include <QDBusConnection>
 #include <QtNetwork>
 #include <QtTest>
 
@@ -117,6 +118,51 @@ private slots:
         testenv::Queue second;
         worker.lookAtPrinters();
         QCOMPARE(listed.count(), 3);
+    }
+
+    // With the print system's events signalled on the system bus, a new queue is listed at once,
+    // long before the half-minute look. When they stop coming (here another notifier holds the
+    // scheduler's one-at-a-time lock, as another program's may), the events no signal told of
+    // bring back the look every few seconds.
+    void followsSignalledEvents()
+    {
+        if (!QDBusConnection::systemBus().isConnected())
+            QSKIP("no system bus beside the test print system");
+        const QString lock = QFileInfo(qEnvironmentVariable("CUPS_SERVER")).path() +
+                             "/spool/tmp/cups-dbus-notifier-lockfile";
+        for (const bool signalled : {true, false}) {
+            // Every other notifier goes (a program that was killed leaves its subscription).
+            ipp_t* asked = CupsMonitor::send(CupsMonitor::newRequest(IPP_OP_GET_SUBSCRIPTIONS));
+            for (ipp_attribute_t* a =
+                     ippFindAttribute(asked, "notify-subscription-id", IPP_TAG_INTEGER);
+                 a; a = ippFindNextAttribute(asked, "notify-subscription-id", IPP_TAG_INTEGER))
+                CupsMonitor::cancelSubscription(ippGetInteger(a, 0));
+            ippDelete(asked);
+            QTRY_VERIFY(!QFile::exists(lock));
+            QFile held(lock);
+            if (!signalled)
+                QVERIFY(held.open(QIODevice::NewOnly));
+            const auto release = qScopeGuard([&held] {
+                if (held.isOpen())
+                    held.remove();
+            });
+            PrintClientThreaded worker;
+            QSignalSpy listed(&worker, &PrintClientThreaded::onGetPrinters);
+            worker.getPrinters();
+            testenv::Queue first;
+            if (signalled) {
+                // Sooner than the first look every few seconds would have listed it.
+                QTRY_COMPARE_WITH_TIMEOUT(listed.count(), 2, 2000);
+                continue;
+            }
+            QTest::qWait(1000);
+            QCOMPARE(listed.count(), 1);
+            worker.lookAtPrinterEvents(); // as the half-minute look
+            QCOMPARE(listed.count(), 2);
+            QTest::qWait(1500);
+            testenv::Queue second;
+            QTRY_COMPARE_WITH_TIMEOUT(listed.count(), 3, 6000);
+        }
     }
 
     // Terminals: the ports listed stay; ports of the known USB vendors become new ones.
