@@ -28,6 +28,8 @@ cleanup() {
 trap cleanup EXIT
 
 "$root/scripts/cups-sandbox.sh" start "$work/cups" "$work/run" >/dev/null
+# As on a desktop, the scheduler signals its events on a system bus the program listens to.
+[ -S "$work/run/bus.sock" ] && export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/run/bus.sock
 
 # A socket printer that notes when each job's last byte arrived.
 python3 "$root/tools/socket-printer.py" "$work" >"$work/sink.port" &
@@ -60,19 +62,21 @@ done
 
 url=https://127.0.0.1:$port
 
-# The program's CPU time (nanoseconds run by each of its threads), resident memory and bytes
+# The program's CPU time (nanoseconds run by each of its threads; a thread that ended during
+# the minute counts for nothing, one that began counts whole), resident memory and bytes
 # written over 60 s at rest, and the threads that wrote, if any did.
 idle_minute() {
     echo "== Idle for 60 s, $1"
-    local before after wrote
-    run() { cat /proc/"$program"/task/*/schedstat | awk '{sum += $1} END {printf "%.0f\n", sum}'; }
+    local ran wrote
+    run() { for task in /proc/"$program"/task/*; do echo "$(basename "$task") $(cut -d' ' -f1 "$task/schedstat")"; done | sort; }
     written() { awk '/^write_bytes/ {print $2}' "/proc/$program/io"; }
     threads() { for task in /proc/$program/task/*; do echo "$(basename "$task") $(awk '/^write_bytes/ {print $2}' "$task/io") $(cat "$task/comm")"; done | sort; }
-    before=$(run) wrote=$(written)
+    run >"$work/ran-before"
+    wrote=$(written)
     threads >"$work/threads-before"
     sleep 60
-    after=$(run)
-    echo "CPU: $(( (after - before) / 1000000 )) ms in 60 s ($(python3 -c "print(round(($after - $before) / 1e9 / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"
+    ran=$(join -a 2 -e 0 -o 0,1.2,2.2 "$work/ran-before" <(run) | awk '{sum += $3 - $2} END {printf "%.0f\n", sum}')
+    echo "CPU: $(( ran / 1000000 )) ms in 60 s ($(python3 -c "print(round($ran / 1e9 / 60 * 100, 3))") % of a core); resident memory: $(awk '/VmRSS/ {print $2, $3}' "/proc/$program/status"); written to disk: $(( $(written) - wrote )) bytes"
     join -a 2 -e 0 -o 0,1.2,2.2,2.3 "$work/threads-before" <(threads) |
         awk '$3 != $2 {printf "  thread %s (%s): %d bytes\n", $1, $4, $3 - $2}'
 }
