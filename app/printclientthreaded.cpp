@@ -7,6 +7,8 @@
 #include "settingskeys.h"
 #include "tlsmaterial.h"
 
+#include <cups/cups.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
@@ -55,9 +57,12 @@ void PrintClientThreaded::getPrinters()
         signalledLook->setSingleShot(true);
         connect(signalledLook, &QTimer::timeout, this, &PrintClientThreaded::lookAtPrinters);
         // At rest nothing wakes the program for the printers while the scheduler signals its
-        // events on the system bus (as a desktop's does).
+        // events on the system bus (as a desktop's does); a scheduler on another machine
+        // signals on that machine's bus.
+        const char* server = cupsServer();
+        const bool local = server[0] == '/' || qstrcmp(server, "localhost") == 0;
         QDBusConnection bus = QDBusConnection::systemBus();
-        cups.setPushed(bus.isConnected() &&
+        cups.setPushed(local && bus.isConnected() &&
                        bus.connect(QString(), cupsNotifierPath, cupsNotifierInterface, QString(),
                                    this, SLOT(cupsSignalled(QDBusMessage))));
         cups.changed(); // subscribes
