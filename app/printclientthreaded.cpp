@@ -83,7 +83,9 @@ void PrintClientThreaded::getPrinters()
 void PrintClientThreaded::lookAtPrinterEvents()
 {
     const bool changed = cups.changed();
-    if (cups.pushed() && cups.reported() && signalled == signalledAtCheck) {
+    if (!cups.pushed() && cupsEvents->interval() != cupsEventInterval) {
+        stopPush(); // subscribed again (a new scheduler), but without signals
+    } else if (cups.pushed() && cups.reported() && signalled == signalledAtCheck) {
         // Events no signal told of: the notifier cannot reach the bus, or another program's
         // notifier holds it and sends other events. Unless a signal was only on its way, the
         // events are fetched every few seconds again.
