@@ -1,5 +1,6 @@
 // Print jobs on a sandboxed CUPS scheduler: the bytes each op puts on the printer, and failures.
 
+#include "cupsmonitor.h"
 #include "cupsseam.h"
 #include "printjob.h"
 #include "rawprinter.h"
@@ -227,6 +228,23 @@ private slots:
         QVERIFY(!job.execute());
         QTEST(job.reason(), "reason");
         QVERIFY(CupsSeam::calls.isEmpty());
+    }
+
+    // A queue's reasons as the window and the API show them: without "none", without the
+    // severity suffixes, each once.
+    void printerReasons_data()
+    {
+        QTest::addColumn<QStringList>("reasons");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("none") << QStringList{"none"} << QStringList();
+        QTest::newRow("suffixes") << QStringList{"media-empty-error", "media-empty-warning",
+                                                 "toner-low-warning", "offline-report"}
+                                  << QStringList{"media-empty", "toner-low", "offline-report"};
+    }
+    void printerReasons()
+    {
+        QFETCH(QStringList, reasons);
+        QTEST(CupsMonitor::tidyReasons(reasons), "shown");
     }
 
     // Printed only once the print system completed the job; after a failure nothing more is sent,
