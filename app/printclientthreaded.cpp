@@ -66,9 +66,9 @@ void PrintClientThreaded::getPrinters()
                        bus.connect(QString(), cupsNotifierPath, cupsNotifierInterface, QString(),
                                    this, SLOT(cupsSignalled(QDBusMessage))));
         cups.changed(); // subscribes
+        cupsEvents->start(pushedCheckInterval);
         if (!cups.pushed())
-            stopPush();
-        cupsEvents->start(cups.pushed() ? pushedCheckInterval : cupsEventInterval);
+            stopPush(); // every few seconds
     }
     int described = 0;
     const QByteArray destinations = CupsMonitor::destinations(&described);
